@@ -1,0 +1,57 @@
+/* Starting and stopping the runtime, and fatal errors.
+ *
+ * Start-up creates the interpreter and its first thread state, readies the
+ * core types and creates the standard exceptions; shut-down undoes it in
+ * reverse and frees the caches and free lists. */
+#include "zuvo.h"
+
+#include <stdlib.h>
+
+extern "C" {
+
+void _ZvExc_Init(void);
+void _ZvExc_Fini(void);
+
+static int initialized = 0;
+
+void Zv_FatalError(const char *msg)
+{
+    fprintf(stderr, "Fatal Zuvo error: %s\n", msg);
+    fflush(stderr);
+    abort();
+}
+
+int Zv_IsInitialized(void) { return initialized; }
+
+void Zv_Initialize(void)
+{
+    if (initialized) return;
+    initialized = 1;
+    ZvInterpreterState *interp = ZvInterpreterState_New();
+    if (interp == nullptr) Zv_FatalError("Zv_Initialize: can't make first interpreter");
+    ZvThreadState *ts = ZvThreadState_New(interp);
+    if (ts == nullptr) Zv_FatalError("Zv_Initialize: can't make first thread");
+    (void)ZvThreadState_Swap(ts);
+    _Zv_ReadyTypes();
+    _ZvExc_Init();
+}
+
+void Zv_Finalize(void)
+{
+    if (!initialized) return;
+    initialized = 0;
+    ZvThreadState *ts = ZvThreadState_GET();
+    ZvInterpreterState *interp = ts->interp;
+    ZvInterpreterState_Clear(interp);
+    _ZvExc_Fini();
+    (void)ZvThreadState_Swap(nullptr);
+    ZvInterpreterState_Delete(interp);
+    _Zv_ReleaseInternedStrings();
+    ZvString_Fini();
+    ZvTuple_Fini();
+    ZvList_Fini();
+    ZvDict_Fini();
+    ZvInt_Fini();
+}
+
+} // extern "C"
