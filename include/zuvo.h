@@ -17,6 +17,7 @@
 #include "dictobject.h"
 #include "methodobject.h"
 #include "structmember.h"
+#include "modsupport.h"
 #include "zvlifecycle.h"
 
 #endif /* ZUVO_H */
