@@ -19,5 +19,14 @@
 #include "structmember.h"
 #include "modsupport.h"
 #include "zvlifecycle.h"
+#include "zvflags.h"
+#include "token.h"
+#include "errcode.h"
+#include "bitset.h"
+#include "grammar.h"
+#include "node.h"
+#include "parser.h"
+#include "parsetok.h"
+#include "tokenizer.h"
 
 #endif /* ZUVO_H */
