@@ -34,3 +34,19 @@ option(ZUVO_FUZZ "Build the libFuzzer targets under tests/fuzz" OFF)
 if(ZUVO_FUZZ)
   include(${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz.cmake)
 endif()
+
+# The generator must refuse grammars it cannot turn into LL(1) tables,
+# naming the rule at fault.
+enable_testing()
+foreach(pair "ambiguous|rule 'bad' is not LL\\(1\\)" "leftrec|rule 'expr' is left-recursive"
+             "undefined|'undefined_rule' is neither a rule nor a token"
+             "syntax|syntax.grammar:[0-9]+: expected")
+  string(REPLACE "|" ";" pair "${pair}")
+  list(GET pair 0 case)
+  list(GET pair 1 message)
+  add_test(NAME zvpgen_rejects_${case}
+           COMMAND zvpgen ${CMAKE_SOURCE_DIR}/Tools/zvpgen/tests/${case}.grammar
+                   ${CMAKE_BINARY_DIR}/zvpgen_${case}.h ${CMAKE_BINARY_DIR}/zvpgen_${case}.cpp)
+  set_tests_properties(zvpgen_rejects_${case} PROPERTIES
+                       PASS_REGULAR_EXPRESSION "${message}")
+endforeach()
