@@ -12,3 +12,12 @@ namespace zv {
 int front_warn(ZvObject *category, const char *message, const char *filename, int lineno);
 
 } // namespace zv
+
+namespace zv {
+
+// Sets SyntaxError with the message and the location (filename, lineno),
+// in the (message, (filename, lineno, offset, text)) form the error
+// reporting expects; offset and text are None.
+void front_syntax_error(const char *message, const char *filename, int lineno);
+
+} // namespace zv

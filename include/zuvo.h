@@ -28,5 +28,7 @@
 #include "parser.h"
 #include "parsetok.h"
 #include "tokenizer.h"
+#include "compile.h"
+#include "symtable.h"
 
 #endif /* ZUVO_H */

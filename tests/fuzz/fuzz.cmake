@@ -1,0 +1,19 @@
+# libFuzzer targets; configure a separate build with clang, e.g.
+#   cmake -B build/fuzz -G Ninja -DCMAKE_C_COMPILER=clang \
+#         -DCMAKE_CXX_COMPILER=clang++ -DZUVO_SANITIZE=ON -DZUVO_FUZZ=ON
+#   cmake --build build/fuzz --target fuzz_frontend
+#   build/fuzz/fuzz_frontend -max_total_time=1800 tests/fuzz/corpus
+# Never built by CI.
+if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+  message(FATAL_ERROR "ZUVO_FUZZ needs clang (libFuzzer)")
+endif()
+target_compile_options(zuvo PRIVATE -fsanitize=fuzzer-no-link)
+# The coverage hooks live in the fuzzer executable, not in the library.
+target_link_options(zuvo PRIVATE -Wl,-z,undefs)
+add_executable(fuzz_frontend ${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz_frontend.cpp)
+target_compile_options(fuzz_frontend PRIVATE -fsanitize=fuzzer)
+target_link_options(fuzz_frontend PRIVATE -fsanitize=fuzzer)
+target_link_libraries(fuzz_frontend PRIVATE zuvo)
+if(EXISTS ${CMAKE_SOURCE_DIR}/include/symtable.h)
+  target_compile_definitions(fuzz_frontend PRIVATE ZUVO_FUZZ_SYMTABLE)
+endif()
