@@ -284,7 +284,7 @@ TEST_F(Parser, HostileNestingFailsCleanly)
     }
     testing::internal::GetCapturedStderr();
     std::string indents;
-    for (int i = 0; i < 10000; i++) indents += std::string(i, ' ') + "if x:\n";
+    for (int i = 0; i < 10000; i++) indents.append((size_t)i, ' ').append("if x:\n");
     Parse p(indents);
     EXPECT_EQ(p.err.error, E_TOODEEP);
 }

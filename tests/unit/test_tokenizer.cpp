@@ -240,7 +240,7 @@ TEST_F(Tokenizer, TooManyIndentationLevels)
 {
     auto nested = [](int levels) {
         std::string s;
-        for (int i = 0; i < levels; i++) s += std::string(i, ' ') + "if x:\n";
+        for (int i = 0; i < levels; i++) s.append((size_t)i, ' ').append("if x:\n");
         return s + std::string(levels, ' ') + "pass\n";
     };
     int done;
