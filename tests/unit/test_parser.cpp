@@ -361,3 +361,22 @@ TEST_F(Parser, DebugTrace)
     EXPECT_NE(trace.find("Token NAME/'pass'"), std::string::npos) << trace;
     EXPECT_NE(trace.find("Push pass_stmt"), std::string::npos) << trace;
 }
+
+TEST_F(Parser, TabcheckFlagSelectsWarningOrError)
+{
+    const char *src = "if x:\n        a\n\tb\n";
+    Zv_TabcheckFlag = 1;
+    testing::internal::CaptureStderr();
+    Parse warned(src);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(warned.ok());
+    EXPECT_EQ(err, "t.zv: inconsistent use of tabs and spaces in indentation\n");
+    Zv_TabcheckFlag = 2;
+    Parse failed(src);
+    Zv_TabcheckFlag = 0;
+    EXPECT_FALSE(failed.ok());
+    EXPECT_EQ(failed.err.error, E_TABSPACE);
+    EXPECT_EQ(failed.err.lineno, 3);
+    Parse silent(src);
+    EXPECT_TRUE(silent.ok());
+}
