@@ -18,6 +18,12 @@
 #include "methodobject.h"
 #include "structmember.h"
 #include "modsupport.h"
+#include "ceval.h"
+#include "abstract.h"
+#include "iterobject.h"
+#include "sliceobject.h"
+#include "moduleobject.h"
+#include "rangeobject.h"
 #include "zvlifecycle.h"
 
 #endif /* ZUVO_H */
