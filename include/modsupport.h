@@ -15,6 +15,8 @@ ZvAPI_FUNC(int) ZvArg_VaParse(ZvObject *, const char *, va_list);
 ZvAPI_FUNC(int) ZvArg_VaParseTupleAndKeywords(ZvObject *, ZvObject *, const char *, char **,
                                               va_list);
 ZvAPI_FUNC(int) ZvArg_UnpackTuple(ZvObject *, const char *, int, int, ...);
+/* 1 when kw is NULL or empty, else TypeError "%s does not take keyword arguments". */
+ZvAPI_FUNC(int) _ZvArg_NoKeywords(const char *funcname, ZvObject *kw);
 ZvAPI_FUNC(ZvObject *) Zv_BuildValue(const char *, ...);
 ZvAPI_FUNC(ZvObject *) Zv_VaBuildValue(const char *, va_list);
 
