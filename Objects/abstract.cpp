@@ -659,6 +659,28 @@ ZvObject *ZvNumber_Long(ZvObject *o)
     return type_error("long() argument must be a string or a number");
 }
 
+ZvObject *ZvNumber_Float(ZvObject *o)
+{
+    if (o == nullptr) return null_error();
+    if (ZvFloat_CheckExact(o)) {
+        Zv_INCREF(o);
+        return o;
+    }
+    if (ZvFloat_Check(o)) return ZvFloat_FromDouble(ZvFloat_AS_DOUBLE(o));
+    ZvNumberMethods *m = Zv_TYPE(o)->tp_as_number;
+    if (m && m->nb_float && !ZvString_Check(o)) {
+        ZvObject *res = m->nb_float(o);
+        if (res && !ZvFloat_Check(res)) {
+            ZvErr_Format(ZvExc_TypeError, "__float__ returned non-float (type %.200s)",
+                         Zv_TYPE(res)->tp_name);
+            Zv_DECREF(res);
+            return nullptr;
+        }
+        return res;
+    }
+    return ZvFloat_FromString(o, nullptr);
+}
+
 /* --- sequences ----------------------------------------------------------- */
 
 int ZvSequence_Check(ZvObject *s)
@@ -1123,6 +1145,66 @@ ZvObject *ZvObject_Call(ZvObject *func, ZvObject *arg, ZvObject *kw)
     if (result == nullptr && !ZvErr_Occurred())
         ZvErr_SetString(ZvExc_SystemError, "NULL result without error in ZvObject_Call");
     return result;
+}
+
+/* Calls with arguments built from a value-building format; a single
+ * non-tuple value becomes a one-element argument tuple. */
+static ZvObject *call_function_tail(ZvObject *callable, ZvObject *args)
+{
+    if (args == nullptr) return nullptr;
+    if (!ZvTuple_Check(args)) {
+        ZvObject *a = ZvTuple_New(1);
+        if (a == nullptr) {
+            Zv_DECREF(args);
+            return nullptr;
+        }
+        ZvTuple_SET_ITEM(a, 0, args);
+        args = a;
+    }
+    ZvObject *retval = ZvObject_Call(callable, args, nullptr);
+    Zv_DECREF(args);
+    return retval;
+}
+
+ZvObject *ZvObject_CallFunction(ZvObject *callable, const char *format, ...)
+{
+    if (callable == nullptr) return null_error();
+    ZvObject *args;
+    if (format && *format) {
+        va_list va;
+        va_start(va, format);
+        args = Zv_VaBuildValue(format, va);
+        va_end(va);
+    } else {
+        args = ZvTuple_New(0);
+    }
+    return call_function_tail(callable, args);
+}
+
+ZvObject *ZvObject_CallMethod(ZvObject *o, const char *name, const char *format, ...)
+{
+    if (o == nullptr || name == nullptr) return null_error();
+    ZvObject *func = ZvObject_GetAttrString(o, name);
+    if (func == nullptr) {
+        ZvErr_SetString(ZvExc_AttributeError, name);
+        return nullptr;
+    }
+    if (!ZvCallable_Check(func)) {
+        Zv_DECREF(func);
+        return type_error("call of non-callable attribute");
+    }
+    ZvObject *args;
+    if (format && *format) {
+        va_list va;
+        va_start(va, format);
+        args = Zv_VaBuildValue(format, va);
+        va_end(va);
+    } else {
+        args = ZvTuple_New(0);
+    }
+    ZvObject *retval = call_function_tail(func, args);
+    Zv_DECREF(func);
+    return retval;
 }
 
 /* Builds the argument tuple from a NULL-terminated list of objects. */
