@@ -33,6 +33,8 @@ void Zv_Initialize(void)
     if (ts == nullptr) Zv_FatalError("Zv_Initialize: can't make first thread");
     (void)ZvThreadState_Swap(ts);
     _Zv_ReadyTypes();
+    interp->modules = ZvDict_New();
+    if (interp->modules == nullptr) Zv_FatalError("Zv_Initialize: can't make modules dictionary");
     _ZvExc_Init();
 }
 

@@ -24,6 +24,7 @@
 #include "sliceobject.h"
 #include "moduleobject.h"
 #include "rangeobject.h"
+#include "import.h"
 #include "zvlifecycle.h"
 
 #endif /* ZUVO_H */
