@@ -27,8 +27,22 @@ inline int find(const char *s, int n, const char *p, int m)
 {
     if (m == 0) return 0;
     if (m > n) return -1;
-    const void *r = m == 1 ? memchr(s, (unsigned char)p[0], (size_t)n)
-                           : memmem(s, (size_t)n, p, (size_t)m);
+    if (m == 1) {
+        const void *r = memchr(s, (unsigned char)p[0], (size_t)n);
+        return r ? (int)((const char *)r - s) : -1;
+    }
+    /* Try the first few candidates found by memchr (cheap when matches are
+     * near, as in split and replace loops), then hand the rest to memmem,
+     * whose setup cost pays off on long scans and which bounds the worst
+     * case. */
+    const char *c = s, *last = s + (n - m);
+    for (int misses = 0; misses < 8; misses++) {
+        c = (const char *)memchr(c, (unsigned char)p[0], (size_t)(last - c) + 1);
+        if (c == nullptr) return -1;
+        if (c[m - 1] == p[m - 1] && memcmp(c + 1, p + 1, (size_t)m - 2) == 0) return (int)(c - s);
+        if (c++ == last) return -1;
+    }
+    const void *r = memmem(c, (size_t)(s + n - c), p, (size_t)m);
     return r ? (int)((const char *)r - s) : -1;
 }
 

@@ -472,19 +472,9 @@ static ZvObject *string_repr(ZvObject *op) { return ZvString_Repr(op, 1); }
 
 static ZvObject *string_str(ZvObject *s) { return _ZvString_SelfOrCopy(s); }
 
-static int string_print(ZvObject *obj, FILE *fp, int flags)
+/* Writes the bytes of op, raw or in repr form. */
+static int print_bytes(const ZvStringObject *op, FILE *fp, int flags)
 {
-    if (!ZvString_CheckExact(obj)) {
-        /* A subtype prints what str() makes of it. */
-        zv::Ref s(ZvObject_Str(obj));
-        if (!s) return -1;
-        if (!ZvString_CheckExact(s.get())) {
-            ZvErr_SetString(ZvExc_TypeError, "str() of a string subtype must return a string");
-            return -1;
-        }
-        return string_print(s.get(), fp, flags);
-    }
-    auto *op = (ZvStringObject *)obj;
     if (flags & Zv_PRINT_RAW) {
         fwrite(op->ob_sval, 1, (size_t)op->ob_size, fp);
         return 0;
@@ -496,6 +486,15 @@ static int string_print(ZvObject *obj, FILE *fp, int flags)
         fwrite(buf, 1, (size_t)repr_byte((unsigned char)op->ob_sval[i], quote, buf), fp);
     fputc(quote, fp);
     return 0;
+}
+
+static int string_print(ZvObject *obj, FILE *fp, int flags)
+{
+    if (ZvString_CheckExact(obj)) return print_bytes((ZvStringObject *)obj, fp, flags);
+    /* A subtype prints what str() makes of it (always a string). */
+    zv::Ref s(ZvObject_Str(obj));
+    if (!s) return -1;
+    return print_bytes((ZvStringObject *)s.get(), fp, flags);
 }
 
 /* --- concatenation and repetition ---------------------------------------- */

@@ -443,3 +443,83 @@ TEST_F(StringTest, CodecEntryPointsCheckTheirArguments)
     EXPECT_EQ(ZvString_Encode("x", 1, nullptr, nullptr), nullptr);
     EXPECT_TRUE(zv_raised(ZvExc_LookupError));
 }
+
+// --- subtype instances ------------------------------------------------------------------
+
+namespace {
+
+// A statically defined subtype of str, standing in for a class statement.
+ZvTypeObject MyStr_Type = {
+    ZvObject_HEAD_INIT(&ZvType_Type) 0,
+    "mystr", sizeof(ZvStringObject), sizeof(char),
+};
+
+ZvObject *make_mystr(const char *text)
+{
+    if (!(MyStr_Type.tp_flags & Zv_TPFLAGS_READY)) {
+        MyStr_Type.tp_base = &ZvString_Type;
+        MyStr_Type.tp_flags = Zv_TPFLAGS_DEFAULT | Zv_TPFLAGS_BASETYPE;
+        MyStr_Type.tp_str = ZvString_Type.tp_str;
+        MyStr_Type.tp_repr = ZvString_Type.tp_repr;
+        MyStr_Type.tp_methods = ZvString_Type.tp_methods;
+        if (ZvType_Ready(&MyStr_Type) < 0) return nullptr;
+    }
+    Owned value(ZvString_FromString(text));
+    Owned args(ZvTuple_Pack(1, value.get()));
+    return ZvString_Type.tp_new(&MyStr_Type, args, nullptr);
+}
+
+} // namespace
+
+TEST_F(StringTest, SubtypeInstancesCopyTheBytesOfStr)
+{
+    Owned m(make_mystr("sub"));
+    ASSERT_NE(m.get(), nullptr);
+    EXPECT_EQ(Zv_TYPE(m.get()), &MyStr_Type);
+    EXPECT_EQ(bytes(m), "sub");
+    EXPECT_EQ(ZvString_AS_STRING(P(m))[3], '\0');
+    Owned plain(S("sub"));
+    EXPECT_EQ(ZvObject_Hash(m), ZvObject_Hash(plain));
+    EXPECT_EQ(ZvObject_RichCompareBool(m, plain, Zv_EQ), 1);
+}
+
+TEST_F(StringTest, UnchangedSubtypeResultsArePlainCopies)
+{
+    Owned m(make_mystr("abc"));
+    Owned str(ZvObject_Str(m));
+    EXPECT_TRUE(ZvString_CheckExact(str.get()));
+    EXPECT_EQ(bytes(str), "abc");
+    Owned once(seq()->sq_repeat(m, 1)), whole(seq()->sq_slice(m, 0, 3));
+    EXPECT_TRUE(ZvString_CheckExact(once.get()));
+    EXPECT_TRUE(ZvString_CheckExact(whole.get()));
+    Owned stripped(zv_call_method(m, "strip"));
+    EXPECT_TRUE(ZvString_CheckExact(stripped.get()));
+    EXPECT_EQ(bytes(stripped), "abc");
+    Owned empty(S(""));
+    Owned cat(seq()->sq_concat(m, empty));
+    EXPECT_NE(cat.get(), m.get());
+    EXPECT_TRUE(ZvString_CheckExact(cat.get()));
+}
+
+TEST_F(StringTest, SubtypeInstancesAreNeverInterned)
+{
+    ZvObject *m = make_mystr("never interned");
+    ZvObject *before = m;
+    ZvString_InternInPlace(&m);
+    EXPECT_EQ(m, before);
+    EXPECT_EQ(ZvString_CHECK_INTERNED(P(m)), SSTATE_NOT_INTERNED);
+    Zv_DECREF(m);
+}
+
+TEST_F(StringTest, SubtypePrintsItsStrForm)
+{
+    FILE *fp = tmpfile();
+    ASSERT_NE(fp, nullptr);
+    Owned m(make_mystr("x'y"));
+    ASSERT_EQ(ZvString_Type.tp_print(m, fp, 0), 0);
+    rewind(fp);
+    char buf[16] = {};
+    size_t n = fread(buf, 1, sizeof buf - 1, fp);
+    fclose(fp);
+    EXPECT_EQ(std::string(buf, n), "\"x'y\"");
+}

@@ -337,3 +337,22 @@ TEST_F(StringMethodTest, GetnewargsAndCodecs)
               "<LookupError: unknown encoding: no-such-codec>");
     EXPECT_EQ(r("x", "encode", {I(1)}).substr(0, 11), "<TypeError:");
 }
+
+TEST_F(StringMethodTest, SearchesAgreeWithANaiveScanAtEveryPosition)
+{
+    // Many near-misses before the match exercise the hand-over from the
+    // candidate scan to the bulk search; matches sit at every offset,
+    // including the very end.
+    for (int pad = 0; pad < 40; pad++) {
+        std::string hay;
+        for (int k = 0; k < pad; k++) hay += (k % 3) ? "a" : "ab";
+        hay += "abc";
+        std::string sub = "abc";
+        size_t expect = hay.find(sub), rexpect = hay.rfind(sub);
+        EXPECT_EQ(r(hay, "find", {S(sub)}), std::to_string(expect)) << hay;
+        EXPECT_EQ(r(hay, "rfind", {S(sub)}), std::to_string(rexpect)) << hay;
+        EXPECT_EQ(r(hay, "find", {S("abd")}), "-1") << hay;
+        EXPECT_EQ(r(hay, "count", {S("ab")}), std::to_string((pad + 2) / 3 + 1)) << hay;
+        EXPECT_EQ(r(hay, "find", {S(sub), I(0), I((int)hay.size() - 1)}), "-1") << hay;
+    }
+}
