@@ -108,16 +108,10 @@ extern "C" {
 /* The method table of `str` (stringmethods.cpp). */
 extern ZvMethodDef _ZvString_Methods[];
 
-/* Converts a slice bound for the argument parser's "O&" format: an int gives
- * its value, a long its value saturated to +-2147483647, None leaves the
- * default in place; anything else raises TypeError.  Returns 1 on success
- * and 0 with an error set.  Stands in for the evaluation loop's slice-index
- * conversion until that exists. */
+/* The slice-bound conversion as an "O&" converter for the argument parser:
+ * None leaves the default in place, anything else goes through
+ * _ZvEval_SliceIndex.  Returns 1 on success and 0 with an error set. */
 int _ZvString_SliceIndex(ZvObject *v, void *pi);
-
-/* Reads an operand through its type's character-buffer slots (a string is
- * read directly).  Returns 0, or -1 with TypeError set. */
-int _ZvString_CharBuffer(ZvObject *obj, const char **ptr, int *len);
 
 /* The object itself (with a new reference) when it is exactly a `str`,
  * otherwise a plain `str` copy of its bytes: what an operation returns when

@@ -59,60 +59,26 @@ static void reverse_list(ZvObject *list)
  * through the character-buffer protocol. */
 static int read_operand(ZvObject *obj, const char **p, int *n)
 {
-    return _ZvString_CharBuffer(obj, p, n);
+    if (ZvString_Check(obj)) {
+        *p = ZvString_AS_STRING(obj);
+        *n = ZvString_GET_SIZE(obj);
+        return 0;
+    }
+    return ZvObject_AsCharBuffer(obj, p, n);
 }
 
 static inline bool is_space(char c) { return isspace((unsigned char)c) != 0; }
 
 /* --- join ---------------------------------------------------------------- */
 
-/* The items of seq in a list or tuple that can be indexed directly: an
- * exact list or tuple is used as it stands, anything else is iterated
- * (through tp_iter, or sq_item up to the first IndexError) into a new
- * list.  A non-iterable raises TypeError with `message` naming the type.
- * Stands in for the generic fast-sequence call of the abstract protocol. */
+/* The items of seq as an exact list or tuple; a TypeError (not iterable)
+ * becomes "sequence expected, <type> found". */
 static ZvObject *sequence_fast(ZvObject *seq, const char *message)
 {
-    if (ZvList_CheckExact(seq) || ZvTuple_CheckExact(seq)) {
-        Zv_INCREF(seq);
-        return seq;
-    }
-    ZvTypeObject *tp = Zv_TYPE(seq);
-    zv::Ref list(ZvList_New(0));
-    if (!list) return nullptr;
-    if (tp->tp_iter != nullptr && ZvType_HasFeature(tp, Zv_TPFLAGS_HAVE_ITER)) {
-        zv::Ref it(tp->tp_iter(seq));
-        if (!it) return nullptr;
-        iternextfunc next = Zv_TYPE(it.get())->tp_iternext;
-        if (next == nullptr) {
-            ZvErr_Format(ZvExc_TypeError, "iter() returned non-iterator of type '%.100s'",
-                         Zv_TYPE(it.get())->tp_name);
-            return nullptr;
-        }
-        for (;;) {
-            zv::Ref item(next(it.get()));
-            if (!item) break;
-            if (ZvList_Append(list.get(), item.get()) < 0) return nullptr;
-        }
-        if (ZvErr_Occurred()) {
-            if (!ZvErr_ExceptionMatches(ZvExc_StopIteration)) return nullptr;
-            ZvErr_Clear();
-        }
-        return list.release();
-    }
-    if (tp->tp_as_sequence != nullptr && tp->tp_as_sequence->sq_item != nullptr) {
-        for (int i = 0;; i++) {
-            zv::Ref item(tp->tp_as_sequence->sq_item(seq, i));
-            if (!item) {
-                if (!ZvErr_ExceptionMatches(ZvExc_IndexError)) return nullptr;
-                ZvErr_Clear();
-                return list.release();
-            }
-            if (ZvList_Append(list.get(), item.get()) < 0) return nullptr;
-        }
-    }
-    ZvErr_Format(ZvExc_TypeError, message, tp->tp_name);
-    return nullptr;
+    ZvObject *fast = ZvSequence_Fast(seq, "");
+    if (fast == nullptr && ZvErr_ExceptionMatches(ZvExc_TypeError))
+        ZvErr_Format(ZvExc_TypeError, message, Zv_TYPE(seq)->tp_name);
+    return fast;
 }
 
 static ZvObject **fast_items(ZvObject *seq)

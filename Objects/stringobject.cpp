@@ -631,51 +631,38 @@ static ZvObject *string_slice(ZvObject *a, int i, int j)
     return ZvString_FromStringAndSize(ZvString_AS_STRING(a) + i, j - i);
 }
 
-/* The value of an int or long slice bound, longs saturated to
- * +-2147483647 (a long object is read digit by digit so that no
- * conversion error can arise). */
-static int32_t saturated_index(ZvObject *v)
-{
-    if (ZvInt_Check(v)) {
-        int32_t x = ZvInt_AS_LONG(v);
-        return x == INT32_MIN ? -INT32_MAX : x;
-    }
-    auto *lv = (ZvLongObject *)v;
-    int32_t n = Zv_SIZE(lv);
-    int32_t ndigits = n < 0 ? -n : n;
-    uint64_t x = 0;
-    for (int32_t i = ndigits; --i >= 0;) {
-        x = (x << SHIFT) | lv->ob_digit[i];
-        if (x > (uint64_t)INT32_MAX) {
-            x = INT32_MAX;
-            break;
-        }
-    }
-    return n < 0 ? -(int32_t)x : (int32_t)x;
-}
-
 int _ZvString_SliceIndex(ZvObject *v, void *pi)
 {
     if (v == nullptr || v == Zv_None) return 1;
-    if (!ZvInt_Check(v) && !ZvLong_Check(v)) {
-        ZvErr_SetString(ZvExc_TypeError, "slice indices must be integers or None");
-        return 0;
-    }
-    *(int *)pi = saturated_index(v);
-    return 1;
+    return _ZvEval_SliceIndex(v, (int *)pi);
 }
 
+/* s[i] with the length added once to a negative index (a long index is
+ * clipped, so it always lands out of range), or s[start:stop:step]. */
 static ZvObject *string_subscript(ZvObject *self, ZvObject *item)
 {
-    /* Slice objects will select bytes here (with their step) once the
-     * slice type exists. */
-    if (!ZvInt_Check(item) && !ZvLong_Check(item)) {
+    if (ZvInt_Check(item) || ZvLong_Check(item)) {
+        int i = 0;
+        if (!_ZvEval_SliceIndex(item, &i)) return nullptr;
+        if (i < 0) i += ZvString_GET_SIZE(self);
+        return string_item(self, i);
+    }
+    if (!ZvSlice_Check(item)) {
         ZvErr_SetString(ZvExc_TypeError, "string indices must be integers");
         return nullptr;
     }
-    int32_t i = saturated_index(item);
-    if (i < 0) i += ZvString_GET_SIZE(self);
-    return string_item(self, i);
+    int start, stop, step, slicelength;
+    if (ZvSlice_GetIndicesEx((ZvSliceObject *)item, ZvString_GET_SIZE(self), &start, &stop,
+                             &step, &slicelength) < 0)
+        return nullptr;
+    if (slicelength <= 0) return ZvString_FromStringAndSize("", 0);
+    if (step == 1) return ZvString_FromStringAndSize(ZvString_AS_STRING(self) + start, slicelength);
+    ZvObject *result = ZvString_FromStringAndSize(nullptr, slicelength);
+    if (result == nullptr) return nullptr;
+    const char *src = ZvString_AS_STRING(self);
+    char *dst = ZvString_AS_STRING(result);
+    for (int cur = start, i = 0; i < slicelength; cur += step, i++) dst[i] = src[cur];
+    return result;
 }
 
 /* --- buffer interface ---------------------------------------------------- */
@@ -710,29 +697,6 @@ static int string_buffer_getcharbuf(ZvObject *self, int index, const char **ptr)
     }
     *ptr = ZvString_AS_STRING(self);
     return ZvString_GET_SIZE(self);
-}
-
-int _ZvString_CharBuffer(ZvObject *obj, const char **ptr, int *len)
-{
-    if (ZvString_Check(obj)) {
-        *ptr = ZvString_AS_STRING(obj);
-        *len = ZvString_GET_SIZE(obj);
-        return 0;
-    }
-    ZvBufferProcs *pb = Zv_TYPE(obj)->tp_as_buffer;
-    if (pb == nullptr || !ZvType_HasFeature(Zv_TYPE(obj), Zv_TPFLAGS_HAVE_GETCHARBUFFER) ||
-        pb->bf_getcharbuffer == nullptr || pb->bf_getsegcount == nullptr) {
-        ZvErr_SetString(ZvExc_TypeError, "expected a character buffer object");
-        return -1;
-    }
-    if (pb->bf_getsegcount(obj, nullptr) != 1) {
-        ZvErr_SetString(ZvExc_TypeError, "expected a single-segment buffer object");
-        return -1;
-    }
-    int n = pb->bf_getcharbuffer(obj, 0, ptr);
-    if (n < 0) return -1;
-    *len = n;
-    return 0;
 }
 
 /* --- interning ----------------------------------------------------------- */
