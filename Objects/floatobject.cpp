@@ -457,21 +457,8 @@ static ZvObject *float_new(ZvTypeObject *type, ZvObject *args, ZvObject *kwds)
         value = Ref(ZvFloat_FromString(x, nullptr));
     else if (ZvFloat_CheckExact(x))
         value = Ref::borrow(x);
-    else {
-        /* Placeholder for the generic float conversion of the abstract
-         * number protocol. */
-        ZvNumberMethods *nb = Zv_TYPE(x)->tp_as_number;
-        if (nb == nullptr || nb->nb_float == nullptr) {
-            ZvErr_SetString(ZvExc_TypeError, "float() argument must be a string or a number");
-            return nullptr;
-        }
-        value = Ref(nb->nb_float(x));
-        if (value && !ZvFloat_Check(value.get())) {
-            ZvErr_Format(ZvExc_TypeError, "__float__ returned non-float (type %.200s)",
-                         Zv_TYPE(value.get())->tp_name);
-            return nullptr;
-        }
-    }
+    else
+        value = Ref(ZvNumber_Float(x));
     if (!value || type == &ZvFloat_Type) return value.release();
     ZvObject *newobj = type->tp_alloc(type, 0);
     if (newobj != nullptr) ((ZvFloatObject *)newobj)->ob_fval = ZvFloat_AS_DOUBLE(value.get());

@@ -669,41 +669,6 @@ static int int_print(ZvObject *v, FILE *fp, int)
 
 /* --- construction -------------------------------------------------------- */
 
-/* int(x) without a base.  Placeholder for the generic int conversion of
- * the abstract number protocol, which replaces it when that lands. */
-static ZvObject *number_to_int(ZvObject *o)
-{
-    if (ZvInt_CheckExact(o)) {
-        Zv_INCREF(o);
-        return o;
-    }
-    if (ZvInt_Check(o)) return ZvInt_FromLong(ZvInt_AS_LONG(o));
-    if (ZvString_Check(o)) {
-        char *end;
-        const char *s = ZvString_AS_STRING(o);
-        ZvObject *x = ZvInt_FromString(s, &end, 10);
-        if (x != nullptr && end != s + ZvString_GET_SIZE(o)) {
-            Zv_DECREF(x);
-            ZvErr_SetString(ZvExc_ValueError, "null byte in argument for int()");
-            return nullptr;
-        }
-        return x;
-    }
-    ZvNumberMethods *nb = Zv_TYPE(o)->tp_as_number;
-    if (nb != nullptr && nb->nb_int != nullptr) {
-        ZvObject *res = nb->nb_int(o);
-        if (res != nullptr && !ZvInt_Check(res) && !ZvLong_Check(res)) {
-            ZvErr_Format(ZvExc_TypeError, "__int__ returned non-int (type %.200s)",
-                         Zv_TYPE(res)->tp_name);
-            Zv_DECREF(res);
-            return nullptr;
-        }
-        return res;
-    }
-    ZvErr_SetString(ZvExc_TypeError, "int() argument must be a string or a number");
-    return nullptr;
-}
-
 static ZvObject *int_new(ZvTypeObject *type, ZvObject *args, ZvObject *kwds);
 
 /* A subtype instance holding the value int(*args) would give. */
@@ -737,7 +702,7 @@ static ZvObject *int_new(ZvTypeObject *type, ZvObject *args, ZvObject *kwds)
     if (!ZvArg_ParseTupleAndKeywords(args, kwds, "|Oi:int", (char **)kwlist, &x, &base))
         return nullptr;
     if (x == nullptr) return ZvInt_FromLong(0);
-    if (base == nobase) return number_to_int(x);
+    if (base == nobase) return ZvNumber_Int(x);
     if (ZvString_Check(x)) return ZvInt_FromString(ZvString_AS_STRING(x), nullptr, base);
     ZvErr_SetString(ZvExc_TypeError, "int() can't convert non-string with explicit base");
     return nullptr;

@@ -17,6 +17,7 @@
  * reuse by exact lists. */
 #include "zuvo.h"
 #include "listsort.h"
+#include "zvref.h"
 
 #include <string.h>
 
@@ -85,131 +86,14 @@ bool index_from_integer(ZvObject *key, int *pi)
     return true;
 }
 
-/* Placeholder for the evaluation loop's slice-index conversion, used as
- * an "O&" converter: an int gives its value, a long its value or, when it
- * does not fit, the largest bound of its sign; -2147483648 becomes
- * -2147483647 so that adding a length can never overflow. */
-int slice_index(ZvObject *v, void *p)
-{
-    int *pi = (int *)p;
-    if (v == nullptr) return 1;
-    int32_t x;
-    if (ZvInt_Check(v)) {
-        x = ZvInt_AS_LONG(v);
-    } else if (ZvLong_Check(v)) {
-        x = ZvInt_AsLong(v);
-        if (x == -1 && ZvErr_Occurred()) {
-            if (!ZvErr_ExceptionMatches(ZvExc_OverflowError)) return 0;
-            ZvErr_Clear();
-            x = Zv_SIZE(v) > 0 ? INT32_MAX : -INT32_MAX;
-        }
-    } else {
-        ZvErr_SetString(ZvExc_TypeError, "slice indices must be integers or None");
-        return 0;
-    }
-    if (x == INT32_MIN) x = -INT32_MAX;
-    *pi = x;
-    return 1;
-}
+/* The slice-bound conversion as an "O&" converter for the argument parser. */
+int slice_index(ZvObject *v, void *p) { return _ZvEval_SliceIndex(v, (int *)p); }
 
-/* Placeholder for the generic iteration protocol: yields the items of an
- * iterable one by one.  Exact lists and tuples are read directly (a list
- * by index, so items appended meanwhile are seen, as with its iterator);
- * other objects use their type's iterator, or failing that, the old
- * sequence protocol (sq_item at 0, 1, 2, ... until IndexError). */
-class ItemSource {
-public:
-    ItemSource() = default;
-    ItemSource(const ItemSource &) = delete;
-    ItemSource &operator=(const ItemSource &) = delete;
-    ~ItemSource() { Zv_XDECREF(obj_); }
-
-    /* 0, or -1 with an error set (TypeError when o is not iterable). */
-    [[nodiscard]] int open(ZvObject *o)
-    {
-        ZvTypeObject *tp = Zv_TYPE(o);
-        if (ZvList_CheckExact(o) || ZvTuple_CheckExact(o)) {
-            mode_ = ZvList_CheckExact(o) ? Mode::List : Mode::Tuple;
-            Zv_INCREF(o);
-            obj_ = o;
-            return 0;
-        }
-        if (ZvType_HasFeature(tp, Zv_TPFLAGS_HAVE_ITER) && tp->tp_iter != nullptr) {
-            ZvObject *it = tp->tp_iter(o);
-            if (it == nullptr) return -1;
-            ZvTypeObject *itp = Zv_TYPE(it);
-            if (!ZvType_HasFeature(itp, Zv_TPFLAGS_HAVE_ITER) || itp->tp_iternext == nullptr) {
-                ZvErr_Format(ZvExc_TypeError, "iter() returned non-iterator of type '%.100s'",
-                             itp->tp_name);
-                Zv_DECREF(it);
-                return -1;
-            }
-            mode_ = Mode::Iter;
-            obj_ = it;
-            return 0;
-        }
-        if (tp->tp_as_sequence != nullptr && tp->tp_as_sequence->sq_item != nullptr) {
-            mode_ = Mode::Seq;
-            Zv_INCREF(o);
-            obj_ = o;
-            return 0;
-        }
-        ZvErr_SetString(ZvExc_TypeError, "iteration over non-sequence");
-        return -1;
-    }
-
-    /* A new reference; NULL at the end (no error set) or on failure. */
-    ZvObject *next()
-    {
-        ZvObject *item = nullptr;
-        switch (mode_) {
-        case Mode::List:
-            if (index_ < Zv_SIZE(obj_)) item = ZvList_GET_ITEM(obj_, index_++);
-            Zv_XINCREF(item);
-            return item;
-        case Mode::Tuple:
-            if (index_ < Zv_SIZE(obj_)) item = ZvTuple_GET_ITEM(obj_, index_++);
-            Zv_XINCREF(item);
-            return item;
-        case Mode::Iter:
-            item = Zv_TYPE(obj_)->tp_iternext(obj_);
-            if (item == nullptr && ZvErr_Occurred() && ZvErr_ExceptionMatches(ZvExc_StopIteration))
-                ZvErr_Clear();
-            return item;
-        case Mode::Seq:
-            item = Zv_TYPE(obj_)->tp_as_sequence->sq_item(obj_, index_++);
-            if (item == nullptr && (ZvErr_ExceptionMatches(ZvExc_IndexError) ||
-                                    ZvErr_ExceptionMatches(ZvExc_StopIteration))) {
-                ZvErr_Clear();
-                mode_ = Mode::Done;
-            }
-            return item;
-        case Mode::Done:
-            break;
-        }
-        return nullptr;
-    }
-
-private:
-    enum class Mode { Done, List, Tuple, Iter, Seq };
-    Mode mode_ = Mode::Done;
-    ZvObject *obj_ = nullptr;
-    int index_ = 0;
-};
-
-/* Placeholder for the generic length used as a size guess: the sequence
- * or mapping length; an object without one (or whose length raises
- * TypeError or AttributeError) is guessed at 8.  -1 on other errors. */
+/* A size guess for extending from an iterable: its length, or 8 when it
+ * has none (TypeError or AttributeError); -1 on other errors. */
 int guess_length(ZvObject *o)
 {
-    ZvTypeObject *tp = Zv_TYPE(o);
-    int n;
-    if (tp->tp_as_sequence != nullptr && tp->tp_as_sequence->sq_length != nullptr)
-        n = tp->tp_as_sequence->sq_length(o);
-    else if (tp->tp_as_mapping != nullptr && tp->tp_as_mapping->mp_length != nullptr)
-        n = tp->tp_as_mapping->mp_length(o);
-    else
-        return 8;
+    int n = ZvObject_Size(o);
     if (n >= 0) return n;
     if (!ZvErr_ExceptionMatches(ZvExc_TypeError) && !ZvErr_ExceptionMatches(ZvExc_AttributeError))
         return -1;
@@ -217,30 +101,7 @@ int guess_length(ZvObject *o)
     return 8;
 }
 
-/* Placeholder for the fast-sequence conversion: an exact list or tuple is
- * returned itself, anything else iterable as a new tuple of its items.  A
- * TypeError for a non-iterable is replaced by one carrying `message`. */
-ZvObject *fast_sequence(ZvObject *o, const char *message)
-{
-    if (ZvList_CheckExact(o) || ZvTuple_CheckExact(o)) {
-        Zv_INCREF(o);
-        return o;
-    }
-    ZvObject *list = ZvList_New(0);
-    if (list == nullptr) return nullptr;
-    ZvObject *r = _ZvList_Extend((ZvListObject *)list, o);
-    if (r == nullptr) {
-        Zv_DECREF(list);
-        if (ZvErr_ExceptionMatches(ZvExc_TypeError)) ZvErr_SetString(ZvExc_TypeError, message);
-        return nullptr;
-    }
-    Zv_DECREF(r);
-    ZvObject *t = ZvList_AsTuple(list);
-    Zv_DECREF(list);
-    return t;
-}
-
-/* The item array of an exact list or tuple (what fast_sequence returns). */
+/* The item array of an exact list or tuple (what ZvSequence_Fast returns). */
 ZvObject **fast_items(ZvObject *seq)
 {
     return ZvList_Check(seq) ? ((ZvListObject *)seq)->ob_item : ((ZvTupleObject *)seq)->ob_item;
@@ -455,7 +316,7 @@ static int list_ass_slice(ZvListObject *a, int ilow, int ihigh, ZvObject *v)
     ZvObject **vitem = nullptr;
     int n = 0;
     if (v != nullptr) {
-        v_as_SF = fast_sequence(v, "can only assign an iterable");
+        v_as_SF = ZvSequence_Fast(v, "can only assign an iterable");
         if (v_as_SF == nullptr) return -1;
         n = Zv_SIZE(v_as_SF);
         vitem = fast_items(v_as_SF);
@@ -528,7 +389,7 @@ static ZvObject *listextend(ZvObject *obj, ZvObject *b)
 {
     auto *self = (ZvListObject *)obj;
     if (ZvList_CheckExact(b) || ZvTuple_CheckExact(b) || b == obj) {
-        ZvObject *seq = fast_sequence(b, "argument must be iterable");
+        ZvObject *seq = ZvSequence_Fast(b, "argument must be iterable");
         if (seq == nullptr) return nullptr;
         int n = Zv_SIZE(seq);
         int m = self->ob_size;
@@ -555,8 +416,8 @@ static ZvObject *listextend(ZvObject *obj, ZvObject *b)
         Zv_RETURN_NONE;
     }
 
-    ItemSource source;
-    if (source.open(b) < 0) return nullptr;
+    zv::Ref it(ZvObject_GetIter(b));
+    if (!it) return nullptr;
     int n = guess_length(b);
     if (n < 0) return nullptr;
     int m = self->ob_size;
@@ -565,7 +426,7 @@ static ZvObject *listextend(ZvObject *obj, ZvObject *b)
         self->ob_size = m; /* reserve the room, but show only real items */
     }
     for (;;) {
-        ZvObject *item = source.next();
+        ZvObject *item = ZvIter_Next(it.get());
         if (item == nullptr) {
             if (ZvErr_Occurred()) return nullptr;
             break;
@@ -743,8 +604,100 @@ static ZvObject *list_subscript(ZvObject *self, ZvObject *item)
         if (i < 0) i += Zv_SIZE(self);
         return list_item(self, i);
     }
-    ZvErr_SetString(ZvExc_TypeError, "list indices must be integers");
-    return nullptr;
+    if (!ZvSlice_Check(item)) {
+        ZvErr_SetString(ZvExc_TypeError, "list indices must be integers");
+        return nullptr;
+    }
+    int start, stop, step, slicelength;
+    if (ZvSlice_GetIndicesEx((ZvSliceObject *)item, Zv_SIZE(self), &start, &stop, &step,
+                             &slicelength) < 0)
+        return nullptr;
+    if (slicelength <= 0) return ZvList_New(0);
+    if (step == 1) return list_slice((ZvListObject *)self, start, stop);
+    ZvObject *result = ZvList_New(slicelength);
+    if (result == nullptr) return nullptr;
+    ZvObject **src = ((ZvListObject *)self)->ob_item;
+    for (int cur = start, i = 0; i < slicelength; cur += step, i++) {
+        Zv_INCREF(src[cur]);
+        ZvList_SET_ITEM(result, i, src[cur]);
+    }
+    return result;
+}
+
+/* Deletes the items an extended slice selects, closing the gaps as it
+ * goes; the removed items are released only once the list is whole. */
+static int list_delete_extended(ZvListObject *self, int start, int step, int slicelength)
+{
+    if (step < 0) {
+        /* The same items, selected in ascending order. */
+        start = start + step * (slicelength - 1);
+        step = -step;
+    }
+    auto **garbage = (ZvObject **)ZvMem_Malloc((size_t)slicelength * sizeof(ZvObject *));
+    if (garbage == nullptr) {
+        ZvErr_NoMemory();
+        return -1;
+    }
+    int cur = start, i = 0;
+    for (; i < slicelength; cur += step, i++) {
+        int lim = step - 1;
+        garbage[i] = self->ob_item[cur];
+        if (cur + step >= self->ob_size) lim = self->ob_size - cur - 1;
+        memmove(self->ob_item + cur - i, self->ob_item + cur + 1, (size_t)lim * sizeof(ZvObject *));
+    }
+    /* The tail after the last selected item moves down as well. */
+    int tail = self->ob_size - cur;
+    if (tail > 0)
+        memmove(self->ob_item + cur - slicelength, self->ob_item + cur,
+                (size_t)tail * sizeof(ZvObject *));
+    self->ob_size -= slicelength;
+    (void)list_resize(self, self->ob_size);
+    for (i = 0; i < slicelength; i++) Zv_DECREF(garbage[i]);
+    ZvMem_Free(garbage);
+    return 0;
+}
+
+/* Assigns the items of value to the positions an extended slice selects;
+ * the sizes must match.  The replaced items are released after all the
+ * assignments. */
+static int list_assign_extended(ZvListObject *self, int start, int step, int slicelength,
+                                ZvObject *value)
+{
+    ZvObject *seq;
+    if ((ZvObject *)self == value) {
+        seq = list_slice((ZvListObject *)value, 0, Zv_SIZE(value));
+    } else {
+        seq = ZvSequence_Fast(value, "must assign iterable to extended slice");
+    }
+    if (seq == nullptr) return -1;
+    int n = ZvSequence_Fast_GET_SIZE(seq);
+    if (n != slicelength) {
+        ZvErr_Format(ZvExc_ValueError,
+                     "attempt to assign sequence of size %d to extended slice of size %d", n,
+                     slicelength);
+        Zv_DECREF(seq);
+        return -1;
+    }
+    if (slicelength == 0) {
+        Zv_DECREF(seq);
+        return 0;
+    }
+    auto **garbage = (ZvObject **)ZvMem_Malloc((size_t)slicelength * sizeof(ZvObject *));
+    if (garbage == nullptr) {
+        Zv_DECREF(seq);
+        ZvErr_NoMemory();
+        return -1;
+    }
+    ZvObject **seqitems = fast_items(seq);
+    for (int cur = start, i = 0; i < slicelength; cur += step, i++) {
+        garbage[i] = self->ob_item[cur];
+        Zv_INCREF(seqitems[i]);
+        self->ob_item[cur] = seqitems[i];
+    }
+    for (int i = 0; i < slicelength; i++) Zv_DECREF(garbage[i]);
+    ZvMem_Free(garbage);
+    Zv_DECREF(seq);
+    return 0;
 }
 
 static int list_ass_subscript(ZvObject *self, ZvObject *item, ZvObject *value)
@@ -755,8 +708,21 @@ static int list_ass_subscript(ZvObject *self, ZvObject *item, ZvObject *value)
         if (i < 0) i += Zv_SIZE(self);
         return list_ass_item(self, i, value);
     }
-    ZvErr_SetString(ZvExc_TypeError, "list indices must be integers");
-    return -1;
+    if (!ZvSlice_Check(item)) {
+        ZvErr_SetString(ZvExc_TypeError, "list indices must be integers");
+        return -1;
+    }
+    auto *a = (ZvListObject *)self;
+    int start, stop, step, slicelength;
+    if (ZvSlice_GetIndicesEx((ZvSliceObject *)item, a->ob_size, &start, &stop, &step,
+                             &slicelength) < 0)
+        return -1;
+    if (((ZvSliceObject *)item)->step == Zv_None) return list_ass_slice(a, start, stop, value);
+    if (value == nullptr) {
+        if (slicelength <= 0) return 0;
+        return list_delete_extended(a, start, step, slicelength);
+    }
+    return list_assign_extended(a, start, step, slicelength, value);
 }
 
 /* --- comparison, representation, life cycle ------------------------------ */

@@ -51,23 +51,11 @@ struct MergeState {
     ZvObject *temparray[MERGESTATE_TEMP_SIZE];
 };
 
-/* Placeholder for the generic call protocol: calls a callable through its
- * type's call slot. */
-ZvObject *call_object(ZvObject *func, ZvObject *args)
-{
-    ternaryfunc call = Zv_TYPE(func)->tp_call;
-    if (call == nullptr) {
-        ZvErr_Format(ZvExc_TypeError, "'%.200s' object is not callable", Zv_TYPE(func)->tp_name);
-        return nullptr;
-    }
-    return call(func, args, nullptr);
-}
-
 ZvObject *call_one(ZvObject *func, ZvObject *arg)
 {
     ZvObject *args = ZvTuple_Pack(1, arg);
     if (args == nullptr) return nullptr;
-    ZvObject *res = call_object(func, args);
+    ZvObject *res = ZvObject_Call(func, args, nullptr);
     Zv_DECREF(args);
     return res;
 }
@@ -77,7 +65,7 @@ int islt_with_cmp(ZvObject *x, ZvObject *y, ZvObject *compare)
 {
     ZvObject *args = ZvTuple_Pack(2, x, y);
     if (args == nullptr) return -1;
-    ZvObject *res = call_object(compare, args);
+    ZvObject *res = ZvObject_Call(compare, args, nullptr);
     Zv_DECREF(args);
     if (res == nullptr) return -1;
     if (!ZvInt_Check(res)) {
@@ -652,7 +640,7 @@ static ZvObject *cmpwrapper_call(ZvObject *self, ZvObject *args, ZvObject *)
     }
     ZvObject *keys = ZvTuple_Pack(2, ((sortwrapperobject *)x)->key, ((sortwrapperobject *)y)->key);
     if (keys == nullptr) return nullptr;
-    ZvObject *res = call_object(((cmpwrapperobject *)self)->func, keys);
+    ZvObject *res = ZvObject_Call(((cmpwrapperobject *)self)->func, keys, nullptr);
     Zv_DECREF(keys);
     return res;
 }

@@ -1558,39 +1558,6 @@ static ZvObject *long_hex(ZvObject *v) { return _ZvLong_Format(v, 16, 1); }
 
 /* --- construction ---------------------------------------------------------- */
 
-/* long(x) without a base.  Placeholder for the generic long conversion of
- * the abstract number protocol, which replaces it when that lands. */
-static ZvObject *number_to_long(ZvObject *o)
-{
-    if (ZvLong_CheckExact(o)) {
-        Zv_INCREF(o);
-        return o;
-    }
-    if (ZvLong_Check(o)) return _ZvLong_Copy((ZvLongObject *)o);
-    if (ZvString_Check(o)) {
-        char *end;
-        const char *s = ZvString_AS_STRING(o);
-        Ref x(ZvLong_FromString(s, &end, 10));
-        if (x && end != s + ZvString_GET_SIZE(o)) {
-            ZvErr_SetString(ZvExc_ValueError, "null byte in argument for long()");
-            return nullptr;
-        }
-        return x.release();
-    }
-    ZvNumberMethods *nb = Zv_TYPE(o)->tp_as_number;
-    if (nb != nullptr && nb->nb_long != nullptr) {
-        Ref res(nb->nb_long(o));
-        if (res && !ZvInt_Check(res.get()) && !ZvLong_Check(res.get())) {
-            ZvErr_Format(ZvExc_TypeError, "__long__ returned non-long (type %.200s)",
-                         Zv_TYPE(res.get())->tp_name);
-            return nullptr;
-        }
-        return res.release();
-    }
-    ZvErr_SetString(ZvExc_TypeError, "long() argument must be a string or a number");
-    return nullptr;
-}
-
 static ZvObject *long_new(ZvTypeObject *type, ZvObject *args, ZvObject *kwds);
 
 /* A subtype instance with the digits long(*args) would give. */
@@ -1620,7 +1587,7 @@ static ZvObject *long_new(ZvTypeObject *type, ZvObject *args, ZvObject *kwds)
     if (!ZvArg_ParseTupleAndKeywords(args, kwds, "|Oi:long", (char **)kwlist, &x, &base))
         return nullptr;
     if (x == nullptr) return ZvLong_FromLong(0);
-    if (base == nobase) return number_to_long(x);
+    if (base == nobase) return ZvNumber_Long(x);
     if (ZvString_Check(x)) return ZvLong_FromString(ZvString_AS_STRING(x), nullptr, base);
     ZvErr_SetString(ZvExc_TypeError, "long() can't convert non-string with explicit base");
     return nullptr;

@@ -388,8 +388,24 @@ static ZvObject *tuplesubscript(ZvObject *self, ZvObject *item)
         if (i < 0) i += Zv_SIZE(self);
         return tupleitem(self, i);
     }
-    ZvErr_SetString(ZvExc_TypeError, "tuple indices must be integers");
-    return nullptr;
+    if (!ZvSlice_Check(item)) {
+        ZvErr_SetString(ZvExc_TypeError, "tuple indices must be integers");
+        return nullptr;
+    }
+    int start, stop, step, slicelength;
+    if (ZvSlice_GetIndicesEx((ZvSliceObject *)item, Zv_SIZE(self), &start, &stop, &step,
+                             &slicelength) < 0)
+        return nullptr;
+    if (slicelength <= 0) return ZvTuple_New(0);
+    if (step == 1) return ZvTuple_GetSlice(self, start, stop);
+    ZvObject *result = ZvTuple_New(slicelength);
+    if (result == nullptr) return nullptr;
+    for (int cur = start, i = 0; i < slicelength; cur += step, i++) {
+        ZvObject *it = ZvTuple_GET_ITEM(self, cur);
+        Zv_INCREF(it);
+        ZvTuple_SET_ITEM(result, i, it);
+    }
+    return result;
 }
 
 static ZvObject *tuplerichcompare(ZvObject *v, ZvObject *w, int op)
@@ -452,19 +468,7 @@ static ZvObject *tuple_new(ZvTypeObject *type, ZvObject *args, ZvObject *kwds)
         Zv_INCREF(arg);
         return arg;
     }
-    if (ZvList_Check(arg)) return ZvList_AsTuple(arg);
-    /* Any other iterable: collect it through the list's iteration. */
-    ZvObject *list = ZvList_New(0);
-    if (list == nullptr) return nullptr;
-    ZvObject *r = _ZvList_Extend((ZvListObject *)list, arg);
-    if (r == nullptr) {
-        Zv_DECREF(list);
-        return nullptr;
-    }
-    Zv_DECREF(r);
-    ZvObject *t = ZvList_AsTuple(list);
-    Zv_DECREF(list);
-    return t;
+    return ZvSequence_Tuple(arg);
 }
 
 /* The arguments that recreate this tuple: a 1-tuple holding a plain tuple
