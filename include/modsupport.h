@@ -15,6 +15,9 @@ ZvAPI_FUNC(int) ZvArg_VaParse(ZvObject *, const char *, va_list);
 ZvAPI_FUNC(int) ZvArg_VaParseTupleAndKeywords(ZvObject *, ZvObject *, const char *, char **,
                                               va_list);
 ZvAPI_FUNC(int) ZvArg_UnpackTuple(ZvObject *, const char *, int, int, ...);
+/* 1 when kw is NULL or an empty dict, else TypeError "%s does not take keyword
+ * arguments" naming funcname and 0. */
+ZvAPI_FUNC(int) _ZvArg_NoKeywords(const char *funcname, ZvObject *kw);
 ZvAPI_FUNC(ZvObject *) Zv_BuildValue(const char *, ...);
 ZvAPI_FUNC(ZvObject *) Zv_VaBuildValue(const char *, va_list);
 
