@@ -237,7 +237,7 @@ static void insert_clean(ZvDictObject *mp, ZvObject *key, Zv_hash_t hash, ZvObje
 /* Rebuilds the table with the smallest power-of-two size above minused
  * (at least 8), dropping dummies.  Can grow or shrink.  On failure the
  * dictionary is unchanged. */
-static int dictresize(ZvDictObject *mp, int64_t minused)
+[[nodiscard]] static int dictresize(ZvDictObject *mp, int64_t minused)
 {
     int32_t newsize = ZvDict_MINSIZE;
     while (newsize <= minused) {
@@ -427,7 +427,7 @@ int ZvDict_Contains(ZvObject *op, ZvObject *key)
 /* A new list of the keys, values or (key, value) pairs in table order.
  * Allocating may run the collector and through it user code that changes
  * the dictionary; then the allocation starts over. */
-static ZvObject *dict_list(ZvObject *op, Part part)
+[[nodiscard]] static ZvObject *dict_list(ZvObject *op, Part part)
 {
     if (op == nullptr || !ZvDict_Check(op)) {
         ZvErr_BadInternalCall();
@@ -578,7 +578,7 @@ private:
 } // namespace
 
 /* An exact list or tuple as it is, anything else iterated into a list. */
-static ZvObject *fast_sequence(ZvObject *o)
+[[nodiscard]] static ZvObject *fast_sequence(ZvObject *o)
 {
     if (ZvList_CheckExact(o) || ZvTuple_CheckExact(o)) {
         Zv_INCREF(o);
@@ -608,7 +608,7 @@ static ZvMethodDef *find_native_method(ZvObject *o, const char *name)
 
 /* o.name() without arguments: a native method straight from the type's
  * table (methods are not yet attributes), else the attribute called. */
-static ZvObject *call_method_noargs(ZvObject *o, const char *name)
+[[nodiscard]] static ZvObject *call_method_noargs(ZvObject *o, const char *name)
 {
     Ref noargs(ZvTuple_New(0));
     if (!noargs) return nullptr;
@@ -644,7 +644,7 @@ static bool has_keys_method(ZvObject *o)
 }
 
 /* o[key], new reference. */
-static ZvObject *get_item(ZvObject *o, ZvObject *key)
+[[nodiscard]] static ZvObject *get_item(ZvObject *o, ZvObject *key)
 {
     ZvMappingMethods *m = Zv_TYPE(o)->tp_as_mapping;
     if (m != nullptr && m->mp_subscript != nullptr) return m->mp_subscript(o, key);
@@ -653,7 +653,7 @@ static ZvObject *get_item(ZvObject *o, ZvObject *key)
 }
 
 /* o[key] = value. */
-static int set_item(ZvObject *o, ZvObject *key, ZvObject *value)
+[[nodiscard]] static int set_item(ZvObject *o, ZvObject *key, ZvObject *value)
 {
     if (ZvDict_CheckExact(o)) return ZvDict_SetItem(o, key, value);
     ZvMappingMethods *m = Zv_TYPE(o)->tp_as_mapping;
@@ -664,7 +664,7 @@ static int set_item(ZvObject *o, ZvObject *key, ZvObject *value)
 
 /* A zeroed, tracked instance of a collected type: what the type's
  * allocator does once the generic one handles collected types. */
-static ZvObject *alloc_collected(ZvTypeObject *type)
+[[nodiscard]] static ZvObject *alloc_collected(ZvTypeObject *type)
 {
     if (type->tp_alloc != nullptr && type->tp_alloc != ZvType_GenericAlloc)
         return type->tp_alloc(type, 0);
@@ -678,7 +678,7 @@ static ZvObject *alloc_collected(ZvTypeObject *type)
 }
 
 /* cls(): a new instance through the type's tp_new and tp_init. */
-static ZvObject *call_class_noargs(ZvTypeObject *cls)
+[[nodiscard]] static ZvObject *call_class_noargs(ZvTypeObject *cls)
 {
     if (cls->tp_new == nullptr) {
         ZvErr_Format(ZvExc_TypeError, "cannot create '%.100s' instances", cls->tp_name);
@@ -696,7 +696,7 @@ static ZvObject *call_class_noargs(ZvTypeObject *cls)
 }
 
 /* The printing protocol for one key or value of dict_print. */
-static int print_object(ZvObject *o, FILE *fp)
+[[nodiscard]] static int print_object(ZvObject *o, FILE *fp)
 {
     if (Zv_TYPE(o)->tp_print != nullptr) return Zv_TYPE(o)->tp_print(o, fp, 0);
     Ref s(ZvObject_Repr(o));
@@ -707,7 +707,7 @@ static int print_object(ZvObject *o, FILE *fp)
 
 /* --- merging ----------------------------------------------------------- */
 
-static int merge_dict(ZvDictObject *mp, ZvDictObject *other, int override)
+[[nodiscard]] static int merge_dict(ZvDictObject *mp, ZvDictObject *other, int override)
 {
     if (other == mp || other->ma_used == 0) return 0;
     /* One resize up front instead of several on the way. */
@@ -737,7 +737,7 @@ static int merge_dict(ZvDictObject *mp, ZvDictObject *other, int override)
 }
 
 /* Any other mapping: its keys() and item access. */
-static int merge_mapping(ZvObject *a, ZvObject *b, int override)
+[[nodiscard]] static int merge_mapping(ZvObject *a, ZvObject *b, int override)
 {
     Ref keys(call_method_noargs(b, "keys"));
     if (!keys) return -1;
@@ -815,7 +815,7 @@ ZvObject *ZvDict_Copy(ZvObject *o)
 /* dict(...) and D.update(...): at most one positional argument, merged as
  * a mapping when it has keys() and as a sequence of pairs otherwise, then
  * the keyword arguments. */
-static int dict_update_common(ZvObject *self, ZvObject *args, ZvObject *kwds,
+[[nodiscard]] static int dict_update_common(ZvObject *self, ZvObject *args, ZvObject *kwds,
                               const char *methname)
 {
     ZvObject *arg = nullptr;
@@ -905,7 +905,7 @@ static int dict_print(ZvObject *op, FILE *fp, int)
 
 /* "{" + the "key: value" pieces joined by ", " + "}", built in one pass so
  * that large dictionaries cost linear time. */
-static ZvObject *join_braced(ZvObject *pieces)
+[[nodiscard]] static ZvObject *join_braced(ZvObject *pieces)
 {
     const int32_t n = ZvList_GET_SIZE(pieces);
     int64_t total = 2 + (n > 0 ? 2 * (int64_t)(n - 1) : 0);
@@ -931,7 +931,7 @@ static ZvObject *join_braced(ZvObject *pieces)
     return s;
 }
 
-static ZvObject *dict_repr_pieces(ZvObject *op)
+[[nodiscard]] static ZvObject *dict_repr_pieces(ZvObject *op)
 {
     Ref pieces(ZvList_New(0));
     Ref colon(ZvString_FromString(": "));
@@ -997,7 +997,7 @@ static Zv_hash_t dict_nohash(ZvObject *)
  * there is none, or on error).  Comparisons may run code that changes
  * either dictionary: each candidate and its value are held, and a slot
  * emptied or moved out of the table by a comparison is skipped. */
-static ZvObject *characterize(ZvDictObject *a, ZvDictObject *b, ZvObject **pval)
+[[nodiscard]] static ZvObject *characterize(ZvDictObject *a, ZvDictObject *b, ZvObject **pval)
 {
     Ref best_key, best_value;
     for (int32_t i = 0; i <= a->ma_mask; i++) {
@@ -1044,7 +1044,7 @@ static int dict_compare(ZvObject *v, ZvObject *w)
 }
 
 /* 1 if equal, 0 if not, -1 on error. */
-static int dict_equal(ZvDictObject *a, ZvDictObject *b)
+[[nodiscard]] static int dict_equal(ZvDictObject *a, ZvDictObject *b)
 {
     if (a->ma_used != b->ma_used) return 0;
     for (int32_t i = 0; i <= a->ma_mask; i++) {
@@ -1504,5 +1504,7 @@ ZvTypeObject ZvDict_Type = {
 void ZvDict_Fini(void)
 {
     while (num_free_dicts > 0) ZvObject_GC_Del(free_dicts[--num_free_dicts]);
-    Zv_CLEAR(dummy);
+    /* A dictionary that outlives shut-down still marks its deleted slots
+     * with this very object: then it is kept, and a restart reuses it. */
+    if (dummy != nullptr && Zv_REFCNT(dummy) == 1) Zv_CLEAR(dummy);
 }
