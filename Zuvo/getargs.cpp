@@ -62,8 +62,9 @@ struct Cleanup {
 
 // Everything one parse needs besides the argument objects.
 struct ParseState {
+    explicit ParseState(va_list *v) : va(v) {}
     va_list *va;
-    char msgbuf[kMsgSize];
+    char msgbuf[kMsgSize]; // left uninitialized: written before any read
     Cleanup cleanup;
 };
 
@@ -800,27 +801,26 @@ int vgetargs1(ZvObject *args, const char *format, va_list *va, bool compat)
         return 0;
     }
     FormatInfo info = scan_format(format);
-    ParseState st{va, {}, {}};
+    ParseState st(va);
 
+    if (compat && (info.has_bar || info.fname != nullptr || info.message != nullptr))
+        Zv_FatalError("old style getargs format uses new features");
+    // The old convention has no function names, so its messages say "function".
     if (compat && info.max < 2) {
-        if (info.has_bar || info.fname != nullptr || info.message != nullptr)
-            Zv_FatalError("old style getargs format uses new features");
-        const char *name = info.fname != nullptr ? info.fname : "function";
-        const char *parens = info.fname != nullptr ? "()" : "";
         if (info.max == 0) {
             if (args == nullptr) return 1;
-            ZvErr_Format(ZvExc_TypeError, "%.200s%s takes no arguments", name, parens);
+            ZvErr_SetString(ZvExc_TypeError, "function takes no arguments");
             return 0;
         }
         if (args == nullptr) {
-            ZvErr_Format(ZvExc_TypeError, "%.200s%s takes at least one argument", name, parens);
+            ZvErr_SetString(ZvExc_TypeError, "function takes at least one argument");
             return 0;
         }
         ItemPath path;
         const char *msg = convert_item(args, &format, path, 0, st);
         if (msg == nullptr) return 1;
         // The single argument has no position: name its item path only.
-        seterror(path.v[0], msg, path.v + 1, info.fname, info.message);
+        seterror(path.v[0], msg, path.v + 1, nullptr, nullptr);
         st.cleanup.release();
         return 0;
     }
@@ -911,7 +911,7 @@ int vgetargskeywords(ZvObject *args, ZvObject *kwargs, const char *format, char 
 {
     FormatInfo info;
     if (!scan_keyword_format(format, kwlist, &info)) return 0;
-    ParseState st{va, {}, {}};
+    ParseState st(va);
 
     int nargs = ZvTuple_GET_SIZE(args);
     int nkeywords = kwargs == nullptr ? 0 : ZvDict_Size(kwargs);
@@ -937,7 +937,7 @@ int vgetargskeywords(ZvObject *args, ZvObject *kwargs, const char *format, char 
             return 0;
     }
     if (len < info.min || nargs > info.max) {
-        count_error(info, nargs > info.max ? nargs : len);
+        count_error(info, len);
         return 0;
     }
 

@@ -575,3 +575,58 @@ TEST_F(Keywords, FormatAndKeywordListMustAgree)
 }
 
 } // namespace
+
+namespace {
+
+int va_parse(ZvObject *args, const char *format, ...)
+{
+    va_list va;
+    va_start(va, format);
+    int r = ZvArg_VaParse(args, format, va);
+    va_end(va);
+    return r;
+}
+
+int va_parse_kw(ZvObject *args, ZvObject *kw, const char *format, char **names, ...)
+{
+    va_list va;
+    va_start(va, names);
+    int r = ZvArg_VaParseTupleAndKeywords(args, kw, format, names, va);
+    va_end(va);
+    return r;
+}
+
+TEST_F(GetArgs, VaListForms)
+{
+    int a = 0, b = 0;
+    Owned args(tup({I(3), I(4)}));
+    ASSERT_EQ(va_parse(args, "ii", &a, &b), 1);
+    EXPECT_EQ(a * 10 + b, 34);
+    char *names[] = {(char *)"x", (char *)"y", nullptr};
+    Owned one(tup({I(5)}));
+    Owned kw(ZvDict_New());
+    ZvDict_SetItemString(kw, "y", Owned(I(6)));
+    ASSERT_EQ(va_parse_kw(one, kw, "ii", names, &a, &b), 1);
+    EXPECT_EQ(a * 10 + b, 56);
+}
+
+TEST_F(GetArgs, DeepGroupsReportAPrefixOfTheItemPath)
+{
+    // Forty nested one-item groups around a string given to "i": deeper
+    // than the path the message can name, which must stay bounded.
+    const int depth = 40;
+    ZvObject *arg = S("x");
+    std::string fmt = "i";
+    for (int i = 0; i < depth; i++) {
+        arg = tup({arg});
+        fmt = "(" + fmt + ")";
+    }
+    Owned args(tup({arg}));
+    int v;
+    EXPECT_EQ(ZvArg_ParseTuple(args, fmt.c_str(), &v), 0);
+    std::string text = failure(ZvExc_TypeError);
+    EXPECT_EQ(text.rfind("argument 1, item 0, item 0", 0), 0u) << text;
+    EXPECT_NE(text.find("must be integer<i>, not str"), std::string::npos) << text;
+}
+
+} // namespace
