@@ -16,6 +16,7 @@
 #include "listobject.h"
 #include "dictobject.h"
 #include "methodobject.h"
+#include "descrobject.h"
 #include "structmember.h"
 #include "modsupport.h"
 #include "zvlifecycle.h"
