@@ -341,6 +341,8 @@ int _ZvPool_BlockSize(const void *p)
     return _ZvPool_Owns(p) ? (int)index2size(pool_addr(p)->szidx) : 0;
 }
 
+int _ZvPool_BlocksInUse(const void *p) { return _ZvPool_Owns(p) ? (int)pool_addr(p)->ref : 0; }
+
 int _ZvPool_FreePoolCount(void)
 {
     int n = 0;

@@ -23,6 +23,7 @@ ZvAPI_FUNC(void) ZvObject_Free(void *);
  * _ZvPool_Owns says whether an address lies in a pool (decided without
  * reading the address), _ZvPool_PoolOf gives the 4 KB pool holding an owned
  * block, _ZvPool_BlockSize its size class in bytes (0 when not owned),
+ * _ZvPool_BlocksInUse the number of allocated blocks in that pool,
  * _ZvPool_FreePoolCount the length of the empty-pool list, and
  * _ZvPool_ArenaCount / _ZvPool_ArenaBase the arenas taken so far. */
 ZvAPI_FUNC(void *) _ZvPool_Malloc(size_t);
@@ -31,6 +32,7 @@ ZvAPI_FUNC(void) _ZvPool_Free(void *);
 ZvAPI_FUNC(int) _ZvPool_Owns(const void *);
 ZvAPI_FUNC(void *) _ZvPool_PoolOf(const void *);
 ZvAPI_FUNC(int) _ZvPool_BlockSize(const void *);
+ZvAPI_FUNC(int) _ZvPool_BlocksInUse(const void *);
 ZvAPI_FUNC(int) _ZvPool_FreePoolCount(void);
 ZvAPI_FUNC(int) _ZvPool_ArenaCount(void);
 ZvAPI_FUNC(void *) _ZvPool_ArenaBase(int);
