@@ -48,6 +48,7 @@ ZvAPI_FUNC(ZvObject *) ZvDict_Copy(ZvObject *mp);
 ZvAPI_FUNC(int) ZvDict_Update(ZvObject *mp, ZvObject *other);
 ZvAPI_FUNC(int) ZvDict_Merge(ZvObject *mp, ZvObject *other, int override);
 ZvAPI_FUNC(int) ZvDict_MergeFromSeq2(ZvObject *d, ZvObject *seq2, int override);
+ZvAPI_FUNC(int) ZvDict_Contains(ZvObject *mp, ZvObject *key);
 ZvAPI_FUNC(ZvObject *) ZvDict_GetItemString(ZvObject *dp, const char *key); /* borrowed */
 ZvAPI_FUNC(int) ZvDict_SetItemString(ZvObject *dp, const char *key, ZvObject *item);
 ZvAPI_FUNC(int) ZvDict_DelItemString(ZvObject *dp, const char *key);
