@@ -1679,10 +1679,6 @@ static ZvObject *mangle_slot_name(ZvObject *classname, ZvObject *name)
     return ZvString_FromStringAndSize(mangled.data(), (int)mangled.size());
 }
 
-/* The module a class statement runs in: its globals' __name__.  Until the
- * evaluation loop runs code there are no current globals. */
-static ZvObject *current_globals(void) { return nullptr; }
-
 namespace {
 struct SlotPlan {
     Ref slots;       /* tuple of mangled names, or NULL when no __slots__ */
@@ -1805,7 +1801,7 @@ static int fill_class_dict(ZvTypeObject *type, ZvObject *dict)
     type->tp_dict = ZvDict_Copy(dict);
     if (type->tp_dict == nullptr) return -1;
     if (ZvDict_GetItemString(type->tp_dict, "__module__") == nullptr) {
-        ZvObject *globals = current_globals();
+        ZvObject *globals = ZvEval_GetGlobals();
         ZvObject *modname = globals ? ZvDict_GetItemString(globals, "__name__") : nullptr;
         if (modname != nullptr && ZvDict_SetItemString(type->tp_dict, "__module__", modname) < 0)
             return -1;

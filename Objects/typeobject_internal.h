@@ -31,9 +31,8 @@ typedef struct _heaptypeobject {
 #define _ZvHeapType_GET_MEMBERS(t)                                            \
     ((ZvMemberDef *)((char *)(t) + Zv_TYPE(t)->tp_basicsize))
 
-/* Restricted execution is a property of the running frame.  Until the
- * evaluation loop exists no frame can be restricted. */
-static inline int _zv_in_restricted_mode(void) { return 0; }
+/* Restricted execution is a property of the running frame. */
+static inline int _zv_in_restricted_mode(void) { return ZvEval_GetRestricted(); }
 
 /* --- typeslots.cpp ------------------------------------------------------ */
 

@@ -27,9 +27,9 @@
 
 using zv::Ref;
 
-extern "C" {
-
-ZvAPI_FUNC(int) _ZvObject_SlotCompare(ZvObject *self, ZvObject *other);
+/* Everything exported here is declared with C linkage in a header; the
+ * file itself is C++ so that the slot families can be templates. */
+extern "C" ZvAPI_FUNC(int) _ZvObject_SlotCompare(ZvObject *self, ZvObject *other);
 
 /* --- special-method lookup and calls -------------------------------------- */
 
@@ -1275,4 +1275,3 @@ static int update_all(ZvTypeObject *type, void *)
 
 int _ZvSlots_UpdateAll(ZvTypeObject *type) { return update_all(type, nullptr); }
 
-} // extern "C"

@@ -14,8 +14,6 @@
 #include <algorithm>
 #include <vector>
 
-extern "C" {
-
 /* Reads a field of type T at `addr`, without alignment assumptions. */
 template <typename T> static T load(const char *addr)
 {
@@ -25,6 +23,8 @@ template <typename T> static T load(const char *addr)
 }
 
 template <typename T> static void store(char *addr, T v) { memcpy(addr, &v, sizeof v); }
+
+extern "C" {
 
 ZvObject *ZvMember_GetOne(const char *base, ZvMemberDef *l)
 {

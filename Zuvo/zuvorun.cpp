@@ -58,6 +58,7 @@ void Zv_Finalize(void)
     ZvList_Fini();
     ZvDict_Fini();
     ZvInt_Fini();
+    ZvCFunction_Fini();
 }
 
 } // extern "C"
