@@ -958,7 +958,7 @@ static int object_set_class(ZvObject *self, ZvObject *value, void *)
         ZvErr_SetString(ZvExc_TypeError, "__class__ assignment: only for heap types");
         return -1;
     }
-    if (!compatible_for_assignment(newto, oldto, "__class__")) return -1;
+    if (!compatible_for_assignment(oldto, newto, "__class__")) return -1;
     Zv_INCREF(newto);
     self->ob_type = newto;
     Zv_DECREF(oldto);
