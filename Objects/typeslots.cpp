@@ -1255,7 +1255,9 @@ int _ZvSlots_Update(ZvTypeObject *type, ZvObject *name)
     job.name = name;
     job.n = 0;
     for (wrapperbase *p = slotdefs; p->name != nullptr; p++) {
-        if (p->name_strobj != name) continue;
+        /* By value too: after a restart of the runtime the table keeps names
+         * that are no longer the interned ones. */
+        if (p->name_strobj != name && !_ZvString_Eq(p->name_strobj, name)) continue;
         wrapperbase *first = p;
         while (first > slotdefs && (first - 1)->offset == first->offset) --first;
         bool seen = false;
