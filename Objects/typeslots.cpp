@@ -29,7 +29,6 @@ using zv::Ref;
 
 /* Everything exported here is declared with C linkage in a header; the
  * file itself is C++ so that the slot families can be templates. */
-extern "C" ZvAPI_FUNC(int) _ZvObject_SlotCompare(ZvObject *self, ZvObject *other);
 
 /* --- special-method lookup and calls -------------------------------------- */
 
