@@ -11,6 +11,7 @@
  * double conversion (its OverflowError propagates), anything else makes a
  * binary slot answer NotImplemented. */
 #include "zuvo.h"
+#include "numglue.h"
 #include "zvref.h"
 
 #include <ctype.h>
@@ -217,8 +218,8 @@ static ZvObject *float_div(ZvObject *v, ZvObject *w)
 static ZvObject *float_classic_div(ZvObject *v, ZvObject *w)
 {
     CONVERT_BINOP(v, w, a, b);
-    if (Zv_DivisionWarningFlag >= 2 &&
-        ZvErr_Warn(ZvExc_DeprecationWarning, "classic float division") < 0)
+    if (zv::division_warning_flag() >= 2 &&
+        zv::deprecation_warning("classic float division") < 0)
         return nullptr;
     if (b == 0.0) {
         ZvErr_SetString(ZvExc_ZeroDivisionError, "float division");

@@ -16,6 +16,7 @@
  * the long slot of the same name, which accepts int operands, so the user
  * sees one seamless integer domain. */
 #include "zuvo.h"
+#include "numglue.h"
 
 #include <ctype.h>
 #include <errno.h>
@@ -409,8 +410,7 @@ static ZvObject *int_div(ZvObject *v, ZvObject *w)
 static ZvObject *int_classic_div(ZvObject *v, ZvObject *w)
 {
     CONVERT_BINOP(v, w, a, b);
-    if (Zv_DivisionWarningFlag &&
-        ZvErr_Warn(ZvExc_DeprecationWarning, "classic int division") < 0)
+    if (zv::division_warning_flag() && zv::deprecation_warning("classic int division") < 0)
         return nullptr;
     int32_t d, m;
     switch (i_divmod(a, b, &d, &m)) {
@@ -888,7 +888,8 @@ void ZvInt_Fini(void)
         }
         list = next;
     }
-    if (!Zv_VerboseFlag) return;
+    const int verbose = zv::verbose_flag();
+    if (!verbose) return;
     fprintf(stderr, "# cleanup ints");
     if (live_total == 0) {
         fprintf(stderr, "\n");
@@ -896,7 +897,7 @@ void ZvInt_Fini(void)
     }
     fprintf(stderr, ": %d unfreed int%s in %d out of %d block%s\n", live_total,
             live_total == 1 ? "" : "s", kept_blocks, nblocks, nblocks == 1 ? "" : "s");
-    if (Zv_VerboseFlag < 2) return;
+    if (verbose < 2) return;
     for (ZvIntBlock *b = block_list; b != nullptr; b = b->next)
         for (ZvIntObject &rec : b->objects)
             if (record_is_live(&rec))

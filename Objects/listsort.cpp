@@ -90,9 +90,14 @@ int islt_with_cmp(ZvObject *x, ZvObject *y, ZvObject *compare)
     return i < 0;
 }
 
+/* x < y for the sort.  Exact ints can only compare by value, so they skip
+ * the generic comparison machinery: sorting numbers is the common case. */
 inline int islt(ZvObject *x, ZvObject *y, ZvObject *compare)
 {
-    if (compare == nullptr) return ZvObject_RichCompareBool(x, y, Zv_LT);
+    if (compare == nullptr) {
+        if (ZvInt_CheckExact(x) && ZvInt_CheckExact(y)) return ZvInt_AS_LONG(x) < ZvInt_AS_LONG(y);
+        return ZvObject_RichCompareBool(x, y, Zv_LT);
+    }
     return islt_with_cmp(x, y, compare);
 }
 

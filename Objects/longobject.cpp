@@ -18,6 +18,7 @@
  * Two-digit intermediates fit 32 bits (twodigits / stwodigits); a few
  * inner loops use 64-bit temporaries where that keeps the code plain. */
 #include "zuvo.h"
+#include "numglue.h"
 #include "zvref.h"
 
 #include <ctype.h>
@@ -40,18 +41,6 @@ extern "C" {
 
 static inline int abs_size(const ZvLongObject *v) { return v->ob_size < 0 ? -v->ob_size : v->ob_size; }
 static inline ZvLongObject *L(const Ref &r) { return (ZvLongObject *)r.get(); }
-
-/* Counts down the shared ticker; when it runs out, resets it and checks
- * for signals.  True when a handler raised (the caller then fails). */
-static bool signal_pending(void)
-{
-    _Zv_Ticker = _Zv_Ticker - 1;
-    if (_Zv_Ticker < 0) {
-        _Zv_Ticker = _Zv_CheckInterval;
-        if (ZvErr_CheckSignals()) return true;
-    }
-    return false;
-}
 
 /* --- allocation and normalization ---------------------------------------- */
 
@@ -538,7 +527,7 @@ static ZvLongObject *x_mul(ZvLongObject *a, ZvLongObject *b)
     memset(z->ob_digit, 0, (size_t)z->ob_size * sizeof(digit));
     if (a == b) {
         for (int i = 0; i < size_a; ++i) {
-            if (signal_pending()) {
+            if (zv::signal_pending()) {
                 Zv_DECREF(z);
                 return nullptr;
             }
@@ -560,7 +549,7 @@ static ZvLongObject *x_mul(ZvLongObject *a, ZvLongObject *b)
         }
     } else {
         for (int i = 0; i < size_a; ++i) {
-            if (signal_pending()) {
+            if (zv::signal_pending()) {
                 Zv_DECREF(z);
                 return nullptr;
             }
@@ -754,7 +743,7 @@ static ZvLongObject *x_divrem(ZvLongObject *v1, ZvLongObject *w1, ZvLongObject *
     Ref a((ZvObject *)_ZvLong_New(k + 1));
     if (!a) return nullptr;
     for (int j = k; j >= 0; --j) {
-        if (signal_pending()) return nullptr;
+        if (zv::signal_pending()) return nullptr;
         digit *vj = vd + j; /* the window vj[0 .. size_w] */
         uint64_t num = ((uint64_t)vj[size_w] << SHIFT) | vj[size_w - 1];
         uint64_t q = num / wtop, r = num - q * wtop;
@@ -930,7 +919,7 @@ ZvObject *_ZvLong_Format(ZvObject *aa, int base, int addL)
         do {
             digit rem = inplace_divrem1(sd, sd, size, powbase);
             if (sd[size - 1] == 0) --size;
-            if (signal_pending()) return nullptr;
+            if (zv::signal_pending()) return nullptr;
             int ntostore = power;
             do {
                 digit nextrem = (digit)(rem / base);
@@ -1198,8 +1187,7 @@ static ZvObject *long_div(ZvObject *v, ZvObject *w)
 static ZvObject *long_classic_div(ZvObject *v, ZvObject *w)
 {
     CONVERT_BINOP(v, w, a, b);
-    if (Zv_DivisionWarningFlag &&
-        ZvErr_Warn(ZvExc_DeprecationWarning, "classic long division") < 0)
+    if (zv::division_warning_flag() && zv::deprecation_warning("classic long division") < 0)
         return nullptr;
     ZvLongObject *div;
     if (l_divmod(L(a), L(b), &div, nullptr) < 0) return nullptr;
