@@ -17,6 +17,7 @@
 #include "listobject.h"
 #include "dictobject.h"
 #include "methodobject.h"
+#include "descrobject.h"
 #include "structmember.h"
 #include "modsupport.h"
 #include "ceval.h"
