@@ -326,6 +326,12 @@ ZvObject *instance_dir_dict(ZvObject *arg)
     zv::Ref dict(ZvDict_New());
     if (!dict) return nullptr;
     zv::Ref own(attr_or_null(arg, "__dict__"));
+    if (!own) {
+        /* Until types expose __dict__ as an attribute, the dictionary slot
+         * is the same object. */
+        ZvObject **dictptr = _ZvObject_GetDictPtr(arg);
+        if (dictptr != nullptr) own = zv::Ref::borrow(*dictptr);
+    }
     if (own && merge_dict(dict.get(), own.get()) < 0) return nullptr;
     if (merge_list_attr(dict.get(), arg, "__members__") < 0) return nullptr;
     if (merge_list_attr(dict.get(), arg, "__methods__") < 0) return nullptr;
