@@ -8,6 +8,17 @@
 
 ZV_BEGIN_DECLS
 
+/* Parse units store into the C types below; integer units follow the
+ * language's 32-bit integers:
+ *   b unsigned char (0..255)   B unsigned char (low bits)
+ *   h short (range checked)    H unsigned short (low bits)
+ *   i int                      I unsigned int (low bits)
+ *   l long: the 32-bit value, in a C long only so existing code compiles
+ *   k unsigned long: the low 32 bits     L long long     K unsigned long long
+ *   f float, d double, D a complex record (two doubles, real first)
+ * Return 1 on success, 0 with an error set.  Destinations of units after a
+ * failing one are not written; buffers of "e" units are freed on failure
+ * and their pointers reset to NULL. */
 ZvAPI_FUNC(int) ZvArg_Parse(ZvObject *, const char *, ...);
 ZvAPI_FUNC(int) ZvArg_ParseTuple(ZvObject *, const char *, ...);
 ZvAPI_FUNC(int) ZvArg_ParseTupleAndKeywords(ZvObject *, ZvObject *, const char *, char **, ...);
@@ -15,6 +26,9 @@ ZvAPI_FUNC(int) ZvArg_VaParse(ZvObject *, const char *, va_list);
 ZvAPI_FUNC(int) ZvArg_VaParseTupleAndKeywords(ZvObject *, ZvObject *, const char *, char **,
                                               va_list);
 ZvAPI_FUNC(int) ZvArg_UnpackTuple(ZvObject *, const char *, int, int, ...);
+/* 1 when kw is NULL or an empty dict, else TypeError "%s does not take keyword
+ * arguments" naming funcname and 0. */
+ZvAPI_FUNC(int) _ZvArg_NoKeywords(const char *funcname, ZvObject *kw);
 ZvAPI_FUNC(ZvObject *) Zv_BuildValue(const char *, ...);
 ZvAPI_FUNC(ZvObject *) Zv_VaBuildValue(const char *, va_list);
 

@@ -1,0 +1,1094 @@
+/* Argument parsing for native functions: ZvArg_ParseTuple and friends.
+ *
+ * A parse format is a string of conversion units ("i", "s#", "O!", ...),
+ * optionally a '|' after which units are optional, and at its end either
+ * ":name" (the function name for messages) or ";message" (a complete
+ * message used instead of the generated one).  Parentheses group units that
+ * convert the items of a sequence argument.  Destinations are pointers
+ * passed after the format, in unit order.
+ *
+ * One scanner (unit_end) decides where each unit ends; the counting pass,
+ * the conversion pass and the skipping pass of keyword parsing all use it,
+ * so they always agree on how many units a format holds and how many
+ * destinations each consumes.  Conversion failures produce a short text
+ * ("must be integer<i>, not str"); the caller prefixes the argument
+ * position and function name.  A unit whose conversion already set an
+ * error (an overflow, a converter's own error) keeps that error.
+ *
+ * "e" units allocate buffers; until the parse succeeds they are recorded in
+ * a cleanup list so that a later failure frees them and resets the caller's
+ * pointer to NULL.
+ *
+ * Integer units follow the language's 32-bit integers: "i" and "l" store
+ * the 32-bit value of the argument, "l" into a C `long` only for source
+ * compatibility with existing extension code. */
+#include "zuvo.h"
+
+#include <ctype.h>
+#include <limits.h>
+#include <string.h>
+
+namespace {
+
+// Nesting depth of parenthesized groups that messages can name; deeper
+// groups still convert, their item numbers are just not reported.
+constexpr int kMaxLevels = 32;
+// The longest generated message: name, position, items and expected type.
+constexpr size_t kMsgSize = 512;
+// "e" units per format whose buffers can be tracked for cleanup.
+constexpr int kMaxCleanups = 32;
+
+struct Cleanup {
+    char **slots[kMaxCleanups];
+    int count = 0;
+
+    bool add(char **slot)
+    {
+        if (count == kMaxCleanups) return false;
+        slots[count++] = slot;
+        return true;
+    }
+    // Frees every buffer recorded so far and clears the caller's pointers,
+    // so that a caller freeing them after the failure does no harm.
+    void release()
+    {
+        for (int i = 0; i < count; i++) {
+            ZvMem_Free(*slots[i]);
+            *slots[i] = nullptr;
+        }
+        count = 0;
+    }
+};
+
+// Everything one parse needs besides the argument objects.
+struct ParseState {
+    explicit ParseState(va_list *v) : va(v) {}
+    va_list *va;
+    char msgbuf[kMsgSize]; // left uninitialized: written before any read
+    Cleanup cleanup;
+};
+
+// What the counting pass learns about a format.
+struct FormatInfo {
+    int min = -1;                   // units before '|'; -1 until seen
+    int max = 0;                    // units at level 0
+    const char *fname = nullptr;    // after ':'
+    const char *message = nullptr;  // after ';'
+    bool has_bar = false;
+};
+
+bool is_modifier_unit(char c) { return c == 's' || c == 'z' || c == 'u' || c == 'w' || c == 't'; }
+
+// Returns the character after the unit starting at f (f is not '(' ).
+const char *unit_end(const char *f)
+{
+    char c = *f++;
+    if (c == 'e') {
+        if (*f != 's' && *f != 't') return f;
+        c = *f++;
+    }
+    if (is_modifier_unit(c) && *f == '#') return f + 1;
+    if (c == 'O' && (*f == '!' || *f == '&' || *f == '?')) return f + 1;
+    return f;
+}
+
+bool ends_format(char c) { return c == '\0' || c == ':' || c == ';'; }
+
+// Counts the units of a positional format and finds its name or message.
+// Unbalanced parentheses are programming errors in the caller: fatal.
+FormatInfo scan_format(const char *f)
+{
+    FormatInfo info;
+    int level = 0;
+    while (!ends_format(*f)) {
+        char c = *f;
+        if (c == '(') {
+            if (level == 0) info.max++;
+            level++;
+            f++;
+        } else if (c == ')') {
+            if (level == 0) Zv_FatalError("excess ')' in getargs format");
+            level--;
+            f++;
+        } else if (c == '|') {
+            if (level == 0 && info.min < 0) info.min = info.max;
+            info.has_bar = true;
+            f++;
+        } else {
+            if (level == 0) info.max++;
+            f = unit_end(f);
+        }
+    }
+    if (level != 0) Zv_FatalError("missing ')' in getargs format");
+    if (*f == ':') info.fname = f + 1;
+    if (*f == ';') info.message = f + 1;
+    if (info.min < 0) info.min = info.max;
+    return info;
+}
+
+const char *type_name_of(ZvObject *arg)
+{
+    return arg == Zv_None ? "None" : Zv_TYPE(arg)->tp_name;
+}
+
+// The failure text of a unit: "must be <expected>, not <type>", or the
+// expected text alone when it is a parenthesized remark.
+const char *converterr(const char *expected, ZvObject *arg, ParseState &st)
+{
+    if (expected[0] == '(')
+        snprintf(st.msgbuf, sizeof st.msgbuf, "%.100s", expected);
+    else
+        snprintf(st.msgbuf, sizeof st.msgbuf, "must be %.50s, not %.50s", expected,
+                 type_name_of(arg));
+    return st.msgbuf;
+}
+
+// Sets the TypeError for a failed conversion of argument `iarg` (1-based,
+// 0 for "argument" without a number).  `levels` lists the 1-based item
+// numbers inside nested groups, ending with 0.  An error a conversion has
+// already set (an overflow, a converter's own error) is kept.
+void seterror(int iarg, const char *msg, const int *levels, const char *fname,
+              const char *message)
+{
+    if (ZvErr_Occurred() != nullptr) return;
+    char buf[kMsgSize];
+    if (message == nullptr) {
+        size_t n = 0;
+        auto put = [&](const char *fmt, auto... a) {
+            if (n < sizeof buf) n += (size_t)snprintf(buf + n, sizeof buf - n, fmt, a...);
+        };
+        if (fname != nullptr) put("%.200s() ", fname);
+        if (iarg != 0) {
+            put("argument %d", iarg);
+            for (int i = 0; i < kMaxLevels && levels[i] > 0 && n < 220; i++)
+                put(", item %d", levels[i] - 1);
+        } else {
+            put("argument");
+        }
+        put(" %.256s", msg);
+        message = buf;
+    }
+    ZvErr_SetString(ZvExc_TypeError, message);
+}
+
+// ---------------------------------------------------------------------------
+// Integer units.
+
+// Objects the integer units try to convert: ints, longs and anything that
+// offers a conversion to int.  Others fail with the unit's expected type.
+bool is_integer_like(ZvObject *arg)
+{
+    if (ZvInt_Check(arg) || ZvLong_Check(arg)) return true;
+    ZvNumberMethods *nb = Zv_TYPE(arg)->tp_as_number;
+    return nb != nullptr && nb->nb_int != nullptr;
+}
+
+// The 32-bit value of an integer argument.  Returns false when the
+// conversion raised (for instance a long too large for an int); that
+// error stands.
+bool int_value(ZvObject *arg, int32_t *out)
+{
+    int32_t v = ZvInt_AsLong(arg);
+    if (v == -1 && ZvErr_Occurred() != nullptr) return false;
+    *out = v;
+    return true;
+}
+
+// Signed units with a range: "b" (0..255) and "h" (short).
+const char *convert_ranged(ZvObject *arg, const char *expected, int32_t lo, int32_t hi,
+                           const char *lo_msg, const char *hi_msg, int32_t *out,
+                           ParseState &st)
+{
+    if (!is_integer_like(arg)) return converterr(expected, arg, st);
+    if (!int_value(arg, out)) return converterr(expected, arg, st);
+    if (*out < lo) {
+        ZvErr_SetString(ZvExc_OverflowError, lo_msg);
+        return converterr(expected, arg, st);
+    }
+    if (*out > hi) {
+        ZvErr_SetString(ZvExc_OverflowError, hi_msg);
+        return converterr(expected, arg, st);
+    }
+    return nullptr;
+}
+
+// The low 32 bits of an integer, for the units without a range check.
+const char *convert_mask32(ZvObject *arg, const char *expected, uint32_t *out, ParseState &st)
+{
+    if (!is_integer_like(arg)) return converterr(expected, arg, st);
+    int32_t v;
+    if (!int_value(arg, &v)) return converterr(expected, arg, st);
+    *out = (uint32_t)v;
+    return nullptr;
+}
+
+const char *convert_integer(char c, ZvObject *arg, ParseState &st)
+{
+    va_list &va = *st.va;
+    switch (c) {
+    case 'b': {
+        auto *p = va_arg(va, unsigned char *);
+        int32_t v;
+        const char *msg = convert_ranged(arg, "integer<b>", 0, UCHAR_MAX,
+                                         "unsigned byte integer is less than minimum",
+                                         "unsigned byte integer is greater than maximum", &v, st);
+        if (msg == nullptr) *p = (unsigned char)v;
+        return msg;
+    }
+    case 'h': {
+        auto *p = va_arg(va, short *);
+        int32_t v;
+        const char *msg = convert_ranged(arg, "integer<h>", SHRT_MIN, SHRT_MAX,
+                                         "signed short integer is less than minimum",
+                                         "signed short integer is greater than maximum", &v, st);
+        if (msg == nullptr) *p = (short)v;
+        return msg;
+    }
+    case 'B': {
+        auto *p = va_arg(va, unsigned char *);
+        uint32_t v;
+        const char *msg = convert_mask32(arg, "integer<B>", &v, st);
+        if (msg == nullptr) *p = (unsigned char)v;
+        return msg;
+    }
+    case 'H': {
+        auto *p = va_arg(va, unsigned short *);
+        uint32_t v;
+        const char *msg = convert_mask32(arg, "integer<H>", &v, st);
+        if (msg == nullptr) *p = (unsigned short)v;
+        return msg;
+    }
+    case 'I': {
+        auto *p = va_arg(va, unsigned int *);
+        uint32_t v;
+        const char *msg = convert_mask32(arg, "integer<I>", &v, st);
+        if (msg == nullptr) *p = v;
+        return msg;
+    }
+    case 'i':
+    case 'l': {
+        int *ip = c == 'i' ? va_arg(va, int *) : nullptr;
+        long *lp = c == 'l' ? va_arg(va, long *) : nullptr;
+        const char *expected = c == 'i' ? "integer<i>" : "integer<l>";
+        int32_t v;
+        if (!is_integer_like(arg) || !int_value(arg, &v)) return converterr(expected, arg, st);
+        if (ip != nullptr) *ip = v;
+        if (lp != nullptr) *lp = v;
+        return nullptr;
+    }
+    case 'k': {
+        // Only int and long objects, low 32 bits kept.
+        auto *p = va_arg(va, unsigned long *);
+        if (!ZvInt_Check(arg) && !ZvLong_Check(arg)) return converterr("integer<k>", arg, st);
+        int32_t v;
+        if (!int_value(arg, &v)) return converterr("integer<k>", arg, st);
+        *p = (uint32_t)v;
+        return nullptr;
+    }
+    case 'L': {
+        auto *p = va_arg(va, long long *);
+        int32_t v;
+        if (!is_integer_like(arg) || !int_value(arg, &v)) return converterr("long<L>", arg, st);
+        *p = v;
+        return nullptr;
+    }
+    case 'K': {
+        auto *p = va_arg(va, unsigned long long *);
+        if (!ZvInt_Check(arg) && !ZvLong_Check(arg)) return converterr("integer<K>", arg, st);
+        int32_t v;
+        if (!int_value(arg, &v)) return converterr("integer<K>", arg, st);
+        *p = (unsigned long long)(long long)v;
+        return nullptr;
+    }
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Floating-point units.  Until the float and complex types exist, the
+// numbers that can reach these units are ints.
+
+bool number_as_double(ZvObject *arg, double *out)
+{
+    if (!ZvInt_Check(arg)) return false;
+    *out = (double)ZvInt_AS_LONG(arg);
+    return true;
+}
+
+const char *convert_floating(char c, ZvObject *arg, ParseState &st)
+{
+    va_list &va = *st.va;
+    double d = 0.0;
+    switch (c) {
+    case 'f': {
+        auto *p = va_arg(va, float *);
+        if (!number_as_double(arg, &d)) return converterr("float<f>", arg, st);
+        *p = (float)d;
+        return nullptr;
+    }
+    case 'd': {
+        auto *p = va_arg(va, double *);
+        if (!number_as_double(arg, &d)) return converterr("float<d>", arg, st);
+        *p = d;
+        return nullptr;
+    }
+    case 'D': {
+        // The destination is a complex record: two doubles, real first.
+        auto *p = va_arg(va, double *);
+        if (!number_as_double(arg, &d)) return converterr("complex<D>", arg, st);
+        p[0] = d;
+        p[1] = 0.0;
+        return nullptr;
+    }
+    }
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// String and buffer units.
+
+// A read-only single-segment buffer of any object that offers one.
+// Returns the length, or -1 with *errmsg naming what was expected.
+int read_buffer(ZvObject *arg, void **p, const char **errmsg)
+{
+    ZvBufferProcs *pb = Zv_TYPE(arg)->tp_as_buffer;
+    if (pb == nullptr || pb->bf_getreadbuffer == nullptr || pb->bf_getsegcount == nullptr) {
+        *errmsg = "string or read-only buffer";
+        return -1;
+    }
+    if (pb->bf_getsegcount(arg, nullptr) != 1) {
+        *errmsg = "string or single-segment read-only buffer";
+        return -1;
+    }
+    int count = pb->bf_getreadbuffer(arg, 0, p);
+    if (count < 0) *errmsg = "(unspecified)";
+    return count;
+}
+
+// "s", "s#", "z", "z#".  `none_ok` is the "z" form.
+const char *convert_string(ZvObject *arg, const char **fp, bool none_ok, ParseState &st)
+{
+    va_list &va = *st.va;
+    bool sized = **fp == '#';
+    auto **p = va_arg(va, const char **);
+    int *q = sized ? va_arg(va, int *) : nullptr;
+    if (sized) (*fp)++;
+    if (none_ok && arg == Zv_None) {
+        *p = nullptr;
+        if (q != nullptr) *q = 0;
+        return nullptr;
+    }
+    if (ZvString_Check(arg)) {
+        *p = ZvString_AS_STRING(arg);
+        if (q != nullptr) {
+            *q = ZvString_GET_SIZE(arg);
+            return nullptr;
+        }
+        if ((int)strlen(*p) != ZvString_GET_SIZE(arg))
+            return converterr(none_ok ? "string without null bytes or None"
+                                      : "string without null bytes",
+                              arg, st);
+        return nullptr;
+    }
+    if (q == nullptr) return converterr(none_ok ? "string or None" : "string", arg, st);
+    const char *errmsg = nullptr;
+    void *buf = nullptr;
+    int count = read_buffer(arg, &buf, &errmsg);
+    if (count < 0) return converterr(errmsg, arg, st);
+    *p = (const char *)buf;
+    *q = count;
+    return nullptr;
+}
+
+// "t#": an object's character buffer.
+const char *convert_charbuffer(ZvObject *arg, const char **fp, ParseState &st)
+{
+    va_list &va = *st.va;
+    auto **p = va_arg(va, const char **);
+    if (**fp != '#') {
+        ZvErr_SetString(ZvExc_SystemError, "invalid use of 't' format character");
+        return converterr("(unspecified)", arg, st);
+    }
+    (*fp)++;
+    int *q = va_arg(va, int *);
+    if (ZvString_Check(arg)) {
+        *p = ZvString_AS_STRING(arg);
+        *q = ZvString_GET_SIZE(arg);
+        return nullptr;
+    }
+    ZvBufferProcs *pb = Zv_TYPE(arg)->tp_as_buffer;
+    if (!ZvType_HasFeature(Zv_TYPE(arg), Zv_TPFLAGS_HAVE_GETCHARBUFFER) || pb == nullptr ||
+        pb->bf_getcharbuffer == nullptr || pb->bf_getsegcount == nullptr)
+        return converterr("string or read-only character buffer", arg, st);
+    if (pb->bf_getsegcount(arg, nullptr) != 1)
+        return converterr("string or single-segment read-only buffer", arg, st);
+    int count = pb->bf_getcharbuffer(arg, 0, p);
+    if (count < 0) return converterr("(unspecified)", arg, st);
+    *q = count;
+    return nullptr;
+}
+
+// "w", "w#": a writable single-segment buffer.
+const char *convert_writebuffer(ZvObject *arg, const char **fp, ParseState &st)
+{
+    va_list &va = *st.va;
+    auto **p = va_arg(va, void **);
+    int *q = nullptr;
+    if (**fp == '#') {
+        q = va_arg(va, int *);
+        (*fp)++;
+    }
+    ZvBufferProcs *pb = Zv_TYPE(arg)->tp_as_buffer;
+    if (pb == nullptr || pb->bf_getwritebuffer == nullptr || pb->bf_getsegcount == nullptr)
+        return converterr("read-write buffer", arg, st);
+    if (pb->bf_getsegcount(arg, nullptr) != 1)
+        return converterr("single-segment read-write buffer", arg, st);
+    int count = pb->bf_getwritebuffer(arg, 0, p);
+    if (count < 0) return converterr("(unspecified)", arg, st);
+    if (q != nullptr) *q = count;
+    return nullptr;
+}
+
+// Case-insensitive name comparison where '-' and '_' are the same.
+bool same_encoding_name(const char *a, const char *b)
+{
+    for (;; a++, b++) {
+        char x = (char)tolower((unsigned char)*a), y = (char)tolower((unsigned char)*b);
+        if (x == '_') x = '-';
+        if (y == '_') y = '-';
+        if (x != y) return false;
+        if (x == '\0') return true;
+    }
+}
+
+// Encodings under which ASCII text encodes to itself.  Until the codec
+// registry exists these are the ones an "es" unit can apply.
+bool ascii_compatible(const char *encoding)
+{
+    static const char *const names[] = {"ascii",      "us-ascii",   "646",    "utf-8",
+                                        "utf8",       "latin-1",    "latin1", "iso-8859-1",
+                                        "iso8859-1", "l1"};
+    for (const char *n : names)
+        if (same_encoding_name(encoding, n)) return true;
+    return false;
+}
+
+// Re-encodes a byte string for an "es" unit: the string is decoded with
+// the default encoding (ASCII) and encoded with `encoding`.  Returns a new
+// reference or NULL with the error set.
+ZvObject *recode_string(ZvObject *arg, const char *encoding)
+{
+    const unsigned char *s = (const unsigned char *)ZvString_AS_STRING(arg);
+    int n = ZvString_GET_SIZE(arg);
+    for (int i = 0; i < n; i++) {
+        if (s[i] >= 128) {
+            ZvErr_Format(ZvExc_UnicodeDecodeError,
+                         "'ascii' codec can't decode byte 0x%x in position %d: "
+                         "ordinal not in range(128)",
+                         (int)s[i], i);
+            return nullptr;
+        }
+    }
+    if (!ascii_compatible(encoding)) {
+        ZvErr_Format(ZvExc_LookupError, "unknown encoding: %s", encoding);
+        return nullptr;
+    }
+    Zv_INCREF(arg);
+    return arg;
+}
+
+// "es", "et", "es#", "et#": an encoded copy of a string argument.
+const char *convert_encoded(ZvObject *arg, const char **fp, ParseState &st)
+{
+    va_list &va = *st.va;
+    const char *encoding = va_arg(va, const char *);
+    if (encoding == nullptr) encoding = "ascii";
+    char marker = **fp;
+    if (marker != 's' && marker != 't')
+        return converterr("(unknown parser marker combination)", arg, st);
+    (*fp)++;
+    auto **buffer = va_arg(va, char **);
+    bool sized = **fp == '#';
+    int *buffer_len = sized ? va_arg(va, int *) : nullptr;
+    if (sized) (*fp)++;
+    if (buffer == nullptr) return converterr("(buffer is NULL)", arg, st);
+    if (!ZvString_Check(arg)) return converterr("string or unicode or text buffer", arg, st);
+
+    ZvObject *s;
+    if (marker == 't') {
+        Zv_INCREF(arg);
+        s = arg;
+    } else {
+        s = recode_string(arg, encoding);
+        if (s == nullptr) return converterr("(encoding failed)", arg, st);
+    }
+    int size = ZvString_GET_SIZE(s);
+    const char *result = nullptr;
+    if (sized) {
+        if (buffer_len == nullptr) {
+            result = converterr("(buffer_len is NULL)", arg, st);
+        } else if (*buffer == nullptr) {
+            *buffer = (char *)ZvMem_Malloc((size_t)size + 1);
+            if (*buffer == nullptr)
+                result = converterr("(memory error)", arg, st);
+            else if (!st.cleanup.add(buffer)) {
+                ZvMem_Free(*buffer);
+                *buffer = nullptr;
+                result = converterr("(cleanup problem)", arg, st);
+            }
+        } else if (size + 1 > *buffer_len) {
+            result = converterr("(buffer overflow)", arg, st);
+        }
+        if (result == nullptr) {
+            memcpy(*buffer, ZvString_AS_STRING(s), (size_t)size + 1);
+            *buffer_len = size;
+        }
+    } else if ((int)strlen(ZvString_AS_STRING(s)) != size) {
+        result = converterr("(encoded string without NULL bytes)", arg, st);
+    } else {
+        *buffer = (char *)ZvMem_Malloc((size_t)size + 1);
+        if (*buffer == nullptr)
+            result = converterr("(memory error)", arg, st);
+        else if (!st.cleanup.add(buffer)) {
+            ZvMem_Free(*buffer);
+            *buffer = nullptr;
+            result = converterr("(cleanup problem)", arg, st);
+        } else {
+            memcpy(*buffer, ZvString_AS_STRING(s), (size_t)size + 1);
+        }
+    }
+    Zv_DECREF(s);
+    return result;
+}
+
+// "u", "u#", "U": no object is unicode until the unicode type exists, so
+// these units refuse every argument with their expected type.
+const char *convert_unicode(char c, ZvObject *arg, const char **fp, ParseState &st)
+{
+    va_list &va = *st.va;
+    (void)va_arg(va, void *);
+    if (c == 'u' && **fp == '#') {
+        (void)va_arg(va, int *);
+        (*fp)++;
+    }
+    return converterr("unicode", arg, st);
+}
+
+// "O", "O!", "O&", "O?".
+const char *convert_object(ZvObject *arg, const char **fp, ParseState &st)
+{
+    va_list &va = *st.va;
+    char mod = **fp;
+    if (mod == '!') {
+        (*fp)++;
+        auto *type = va_arg(va, ZvTypeObject *);
+        auto **p = va_arg(va, ZvObject **);
+        if (type == nullptr || !ZvObject_TypeCheck(arg, type))
+            return converterr(type != nullptr ? type->tp_name : "(unspecified)", arg, st);
+        *p = arg;
+        return nullptr;
+    }
+    if (mod == '?') {
+        (*fp)++;
+        auto pred = va_arg(va, inquiry);
+        auto **p = va_arg(va, ZvObject **);
+        if (!pred(arg)) return converterr("(unspecified)", arg, st);
+        *p = arg;
+        return nullptr;
+    }
+    if (mod == '&') {
+        (*fp)++;
+        typedef int (*converter)(ZvObject *, void *);
+        auto convert = va_arg(va, converter);
+        void *addr = va_arg(va, void *);
+        if (!convert(arg, addr)) return converterr("(unspecified)", arg, st);
+        return nullptr;
+    }
+    *va_arg(va, ZvObject **) = arg;
+    return nullptr;
+}
+
+// Converts one unit that is not a group; advances *fp past it.
+const char *convert_simple(ZvObject *arg, const char **fp, ParseState &st)
+{
+    const char *f = *fp;
+    char c = *f++;
+    const char *msg = nullptr;
+    va_list &va = *st.va;
+    switch (c) {
+    case 'b': case 'B': case 'h': case 'H': case 'i': case 'I':
+    case 'l': case 'k': case 'L': case 'K':
+        msg = convert_integer(c, arg, st);
+        break;
+    case 'f': case 'd': case 'D':
+        msg = convert_floating(c, arg, st);
+        break;
+    case 'c': {
+        char *p = va_arg(va, char *);
+        if (ZvString_Check(arg) && ZvString_GET_SIZE(arg) == 1)
+            *p = ZvString_AS_STRING(arg)[0];
+        else
+            msg = converterr("char", arg, st);
+        break;
+    }
+    case 's':
+    case 'z':
+        msg = convert_string(arg, &f, c == 'z', st);
+        break;
+    case 'e':
+        msg = convert_encoded(arg, &f, st);
+        break;
+    case 'u':
+    case 'U':
+        msg = convert_unicode(c, arg, &f, st);
+        break;
+    case 'S': {
+        auto **p = va_arg(va, ZvObject **);
+        if (ZvString_Check(arg))
+            *p = arg;
+        else
+            msg = converterr("string", arg, st);
+        break;
+    }
+    case 'O':
+        msg = convert_object(arg, &f, st);
+        break;
+    case 'w':
+        msg = convert_writebuffer(arg, &f, st);
+        break;
+    case 't':
+        msg = convert_charbuffer(arg, &f, st);
+        break;
+    default:
+        msg = converterr("impossible<bad format char>", arg, st);
+        break;
+    }
+    *fp = f;
+    return msg;
+}
+
+// Sequence access for "(...)" units through the sequence slots.  Strings
+// are not accepted as sequences here: "(cc)" must not silently split "ab".
+bool is_sequence(ZvObject *o)
+{
+    if (ZvString_Check(o)) return false;
+    ZvSequenceMethods *sq = Zv_TYPE(o)->tp_as_sequence;
+    return sq != nullptr && sq->sq_item != nullptr && sq->sq_length != nullptr;
+}
+
+// Number of units in the group whose first unit is at f.
+int group_size(const char *f)
+{
+    int n = 0;
+    while (*f != ')' && !ends_format(*f)) {
+        n++;
+        if (*f != '(') {
+            f = unit_end(f);
+            continue;
+        }
+        int level = 0;
+        do {
+            if (*f == '(') level++;
+            if (*f == ')') level--;
+            f++;
+        } while (level > 0 && *f != '\0');
+    }
+    return n;
+}
+
+// The item path of a failed conversion: path[d] is the 1-based item number
+// at nesting depth d, 0 ending the path.  Depths past kMaxLevels are not
+// recorded (their conversions still run).
+struct ItemPath {
+    int v[kMaxLevels + 1] = {};
+    void set(int depth, int value)
+    {
+        if (depth < kMaxLevels) v[depth] = value;
+    }
+};
+
+const char *convert_item(ZvObject *arg, const char **fp, ItemPath &path, int depth,
+                         ParseState &st);
+
+// Converts the items of a sequence argument with the units of a group;
+// *fp points at the first unit after the '('.
+const char *convert_tuple(ZvObject *arg, const char **fp, ItemPath &path, int depth,
+                          ParseState &st)
+{
+    int n = group_size(*fp);
+    path.set(depth, 0);
+    if (!is_sequence(arg)) {
+        snprintf(st.msgbuf, sizeof st.msgbuf, "must be %d-item sequence, not %.50s", n,
+                 type_name_of(arg));
+        return st.msgbuf;
+    }
+    int len = Zv_TYPE(arg)->tp_as_sequence->sq_length(arg);
+    if (len < 0) return converterr("(unspecified)", arg, st);
+    if (len != n) {
+        snprintf(st.msgbuf, sizeof st.msgbuf, "must be sequence of length %d, not %d", n, len);
+        return st.msgbuf;
+    }
+    const char *f = *fp;
+    for (int i = 0; i < n; i++) {
+        ZvObject *item = Zv_TYPE(arg)->tp_as_sequence->sq_item(arg, i);
+        const char *msg = item == nullptr ? converterr("(unspecified)", arg, st)
+                                          : convert_item(item, &f, path, depth + 1, st);
+        Zv_XDECREF(item);
+        if (msg != nullptr) {
+            path.set(depth, i + 1);
+            return msg;
+        }
+    }
+    *fp = f;
+    return nullptr;
+}
+
+// Converts one unit or group and advances *fp past it.
+const char *convert_item(ZvObject *arg, const char **fp, ItemPath &path, int depth,
+                         ParseState &st)
+{
+    const char *f = *fp;
+    const char *msg;
+    if (*f == '(') {
+        f++;
+        msg = convert_tuple(arg, &f, path, depth, st);
+        if (msg == nullptr) f++; // past the ')'
+    } else {
+        msg = convert_simple(arg, &f, st);
+        if (msg != nullptr) path.set(depth, 0);
+    }
+    if (msg == nullptr) *fp = f;
+    return msg;
+}
+
+// Converts one argument of the top-level list; on failure sets the error
+// for argument number `iarg` and frees what "e" units allocated.
+bool convert_argument(ZvObject *arg, const char **fp, int iarg, const FormatInfo &info,
+                      ParseState &st)
+{
+    if (**fp == '|') (*fp)++;
+    ItemPath path;
+    const char *msg = convert_item(arg, fp, path, 0, st);
+    if (msg == nullptr) return true;
+    seterror(iarg, msg, path.v, info.fname, info.message);
+    st.cleanup.release();
+    return false;
+}
+
+// "%.150s%s takes %s %d argument%s (%d given)" for a wrong argument count,
+// or the format's own message.
+void count_error(const FormatInfo &info, int len)
+{
+    if (info.message != nullptr) {
+        ZvErr_SetString(ZvExc_TypeError, info.message);
+        return;
+    }
+    int bound = len < info.min ? info.min : info.max;
+    char buf[kMsgSize];
+    snprintf(buf, sizeof buf, "%.150s%s takes %s %d argument%s (%d given)",
+             info.fname != nullptr ? info.fname : "function", info.fname != nullptr ? "()" : "",
+             info.min == info.max ? "exactly" : len < info.min ? "at least" : "at most", bound,
+             bound == 1 ? "" : "s", len);
+    ZvErr_SetString(ZvExc_TypeError, buf);
+}
+
+// Positional parsing.  `compat` is the old convention of ZvArg_Parse,
+// where a format of one unit converts `args` itself.
+int vgetargs1(ZvObject *args, const char *format, va_list *va, bool compat)
+{
+    if (format == nullptr) {
+        ZvErr_BadInternalCall();
+        return 0;
+    }
+    FormatInfo info = scan_format(format);
+    ParseState st(va);
+
+    if (compat && (info.has_bar || info.fname != nullptr || info.message != nullptr))
+        Zv_FatalError("old style getargs format uses new features");
+    // The old convention has no function names, so its messages say "function".
+    if (compat && info.max < 2) {
+        if (info.max == 0) {
+            if (args == nullptr) return 1;
+            ZvErr_SetString(ZvExc_TypeError, "function takes no arguments");
+            return 0;
+        }
+        if (args == nullptr) {
+            ZvErr_SetString(ZvExc_TypeError, "function takes at least one argument");
+            return 0;
+        }
+        ItemPath path;
+        const char *msg = convert_item(args, &format, path, 0, st);
+        if (msg == nullptr) return 1;
+        // The single argument has no position: name its item path only.
+        seterror(path.v[0], msg, path.v + 1, nullptr, nullptr);
+        st.cleanup.release();
+        return 0;
+    }
+
+    if (args == nullptr || !ZvTuple_Check(args)) {
+        ZvErr_SetString(ZvExc_SystemError,
+                        "new style getargs format but argument is not a tuple");
+        return 0;
+    }
+    int len = ZvTuple_GET_SIZE(args);
+    if (len < info.min || len > info.max) {
+        count_error(info, len);
+        return 0;
+    }
+    for (int i = 0; i < len; i++)
+        if (!convert_argument(ZvTuple_GET_ITEM(args, i), &format, i + 1, info, st)) return 0;
+    return 1;
+}
+
+// Counts the units of a keyword format and checks it against kwlist.
+// Returns false with SystemError set when they disagree.
+bool scan_keyword_format(const char *f, char **kwlist, FormatInfo *info)
+{
+    char **p = kwlist;
+    while (!ends_format(*f)) {
+        if (*f == '(') {
+            ZvErr_SetString(ZvExc_SystemError,
+                            "tuple found in format when using keyword arguments");
+            return false;
+        }
+        if (*f == '|') {
+            if (info->min < 0) info->min = info->max;
+            info->has_bar = true;
+            f++;
+            continue;
+        }
+        if (*p == nullptr) {
+            ZvErr_SetString(ZvExc_SystemError,
+                            "more argument specifiers than keyword list entries");
+            return false;
+        }
+        p++;
+        info->max++;
+        f = unit_end(f);
+    }
+    if (*p != nullptr) {
+        ZvErr_SetString(ZvExc_SystemError, "more keyword list entries than argument specifiers");
+        return false;
+    }
+    if (*f == ':') info->fname = f + 1;
+    if (*f == ';') info->message = f + 1;
+    if (info->min < 0) info->min = info->max;
+    return true;
+}
+
+// Consumes the destinations of the unit at *fp without converting.
+void skip_unit(const char **fp, va_list *va)
+{
+    const char *f = *fp;
+    char c = *f;
+    const char *end = unit_end(f);
+    if (c == 'O' && end - f == 2) {
+        // O!, O& and O? take two destinations: the type, converter or
+        // predicate, then the object or the converter's target.
+        if (f[1] == '&') {
+            typedef int (*converter)(ZvObject *, void *);
+            (void)va_arg(*va, converter);
+        } else if (f[1] == '?') {
+            (void)va_arg(*va, inquiry);
+        } else {
+            (void)va_arg(*va, ZvTypeObject *);
+        }
+        (void)va_arg(*va, void *);
+    } else if (c == 'e') {
+        // encoding, buffer and, with '#', the length
+        (void)va_arg(*va, const char *);
+        if (end - f >= 2) (void)va_arg(*va, char **);
+        if (end[-1] == '#') (void)va_arg(*va, int *);
+    } else {
+        (void)va_arg(*va, void *);
+        if (end - f == 2 && end[-1] == '#') (void)va_arg(*va, int *);
+    }
+    *fp = end;
+}
+
+int vgetargskeywords(ZvObject *args, ZvObject *kwargs, const char *format, char **kwlist,
+                     va_list *va)
+{
+    FormatInfo info;
+    if (!scan_keyword_format(format, kwlist, &info)) return 0;
+    ParseState st(va);
+
+    int nargs = ZvTuple_GET_SIZE(args);
+    int nkeywords = kwargs == nullptr ? 0 : ZvDict_Size(kwargs);
+
+    if (nkeywords > 0) {
+        for (int i = 0; i < nargs && i < info.max; i++) {
+            if (ZvDict_GetItemString(kwargs, kwlist[i]) != nullptr) {
+                ZvErr_Format(ZvExc_TypeError,
+                             "keyword parameter '%s' was given by position and by name",
+                             kwlist[i]);
+                return 0;
+            }
+            if (ZvErr_Occurred() != nullptr) return 0;
+        }
+    }
+
+    // Required arguments missing from the positional ones may come by name.
+    int len = nargs;
+    for (int i = nargs; nkeywords > 0 && i < info.min; i++) {
+        if (ZvDict_GetItemString(kwargs, kwlist[i]) != nullptr)
+            len++;
+        else if (ZvErr_Occurred() != nullptr)
+            return 0;
+    }
+    if (len < info.min || nargs > info.max) {
+        count_error(info, len);
+        return 0;
+    }
+
+    for (int i = 0; i < nargs; i++)
+        if (!convert_argument(ZvTuple_GET_ITEM(args, i), &format, i + 1, info, st)) return 0;
+
+    int remaining = nkeywords;
+    for (int i = nargs; i < info.max && remaining > 0; i++) {
+        if (*format == '|') format++;
+        ZvObject *item = ZvDict_GetItemString(kwargs, kwlist[i]);
+        if (item == nullptr) {
+            if (ZvErr_Occurred() != nullptr) {
+                st.cleanup.release();
+                return 0;
+            }
+            skip_unit(&format, va);
+            continue;
+        }
+        Zv_INCREF(item);
+        bool ok = convert_argument(item, &format, i + 1, info, st);
+        Zv_DECREF(item);
+        if (!ok) return 0;
+        remaining--;
+    }
+
+    if (remaining > 0) {
+        int pos = 0;
+        ZvObject *key, *value;
+        while (ZvDict_Next(kwargs, &pos, &key, &value)) {
+            if (!ZvString_Check(key)) {
+                ZvErr_SetString(ZvExc_TypeError, "keywords must be strings");
+                st.cleanup.release();
+                return 0;
+            }
+            const char *ks = ZvString_AS_STRING(key);
+            bool match = false;
+            for (int i = 0; i < info.max && !match; i++) match = strcmp(ks, kwlist[i]) == 0;
+            if (!match) {
+                ZvErr_Format(ZvExc_TypeError,
+                             "'%s' is an invalid keyword argument for this function", ks);
+                st.cleanup.release();
+                return 0;
+            }
+        }
+    }
+    return 1;
+}
+
+} // namespace
+
+extern "C" {
+
+int ZvArg_Parse(ZvObject *args, const char *format, ...)
+{
+    va_list va;
+    va_start(va, format);
+    int r = vgetargs1(args, format, &va, true);
+    va_end(va);
+    return r;
+}
+
+int ZvArg_ParseTuple(ZvObject *args, const char *format, ...)
+{
+    va_list va;
+    va_start(va, format);
+    int r = vgetargs1(args, format, &va, false);
+    va_end(va);
+    return r;
+}
+
+int ZvArg_VaParse(ZvObject *args, const char *format, va_list va)
+{
+    va_list lva;
+    va_copy(lva, va);
+    int r = vgetargs1(args, format, &lva, false);
+    va_end(lva);
+    return r;
+}
+
+static bool keyword_call_ok(ZvObject *args, ZvObject *kwargs, const char *format,
+                            char **kwlist)
+{
+    if (args == nullptr || !ZvTuple_Check(args) || (kwargs != nullptr && !ZvDict_Check(kwargs)) ||
+        format == nullptr || kwlist == nullptr) {
+        _ZvErr_BadInternalCall("Zuvo/getargs.cpp", __LINE__);
+        return false;
+    }
+    return true;
+}
+
+int ZvArg_ParseTupleAndKeywords(ZvObject *args, ZvObject *kwargs, const char *format,
+                                char **kwlist, ...)
+{
+    if (!keyword_call_ok(args, kwargs, format, kwlist)) return 0;
+    va_list va;
+    va_start(va, kwlist);
+    int r = vgetargskeywords(args, kwargs, format, kwlist, &va);
+    va_end(va);
+    return r;
+}
+
+int ZvArg_VaParseTupleAndKeywords(ZvObject *args, ZvObject *kwargs, const char *format,
+                                  char **kwlist, va_list va)
+{
+    if (!keyword_call_ok(args, kwargs, format, kwlist)) return 0;
+    va_list lva;
+    va_copy(lva, va);
+    int r = vgetargskeywords(args, kwargs, format, kwlist, &lva);
+    va_end(lva);
+    return r;
+}
+
+int ZvArg_UnpackTuple(ZvObject *args, const char *name, int min, int max, ...)
+{
+    if (min < 0 || max < min) {
+        ZvErr_BadInternalCall();
+        return 0;
+    }
+    if (args == nullptr || !ZvTuple_Check(args)) {
+        ZvErr_SetString(ZvExc_SystemError, "ZvArg_UnpackTuple() argument list is not a tuple");
+        return 0;
+    }
+    int len = ZvTuple_GET_SIZE(args);
+    if (len < min || len > max) {
+        const char *word = min == max ? "" : len < min ? "at least " : "at most ";
+        int bound = len < min ? min : max;
+        if (name != nullptr)
+            ZvErr_Format(ZvExc_TypeError, "%s expected %s%d arguments, got %d", name, word,
+                         bound, len);
+        else
+            ZvErr_Format(ZvExc_TypeError, "unpacked tuple should have %s%d elements, but has %d",
+                         word, bound, len);
+        return 0;
+    }
+    va_list va;
+    va_start(va, max);
+    for (int i = 0; i < len; i++) *va_arg(va, ZvObject **) = ZvTuple_GET_ITEM(args, i);
+    va_end(va);
+    return 1;
+}
+
+int _ZvArg_NoKeywords(const char *funcname, ZvObject *kw)
+{
+    if (kw == nullptr) return 1;
+    if (!ZvDict_Check(kw)) {
+        ZvErr_BadInternalCall();
+        return 0;
+    }
+    if (ZvDict_Size(kw) == 0) return 1;
+    ZvErr_Format(ZvExc_TypeError, "%s does not take keyword arguments", funcname);
+    return 0;
+}
+
+} // extern "C"

@@ -1,0 +1,416 @@
+/* Value building for native code: Zv_BuildValue and Zv_VaBuildValue.
+ *
+ * A build format is a string of units, each taking its native value(s)
+ * from the argument list and making one object: "i" an int, "s" a string,
+ * "O" an object, "(...)" a tuple, "[...]" a list, "{...}" a dict of
+ * alternating keys and values.  Blanks, tabs, ',' and ':' only separate.
+ * No unit gives None, one unit gives its value, more give a tuple.
+ *
+ * The guarantee callers rely on: every "N" unit's reference is consumed,
+ * whether building succeeds or fails.  So the format is checked first
+ * (brackets matched, every character known); a malformed format consumes
+ * the arguments it can account for, releasing "N" objects, and fails.  A
+ * well-formed format is then built to the end even after a unit fails,
+ * each result going into its container, and the whole is released at the
+ * end: the "N" objects go with it. */
+#include "zuvo.h"
+
+#include <limits.h>
+#include <string.h>
+
+namespace {
+
+bool is_separator(char c) { return c == ' ' || c == '\t' || c == ',' || c == ':'; }
+bool is_opener(char c) { return c == '(' || c == '[' || c == '{'; }
+bool is_closer(char c) { return c == ')' || c == ']' || c == '}'; }
+
+char closer_of(char opener)
+{
+    return opener == '(' ? ')' : opener == '[' ? ']' : '}';
+}
+
+// Characters that start a build unit.
+bool is_unit(char c)
+{
+    return c != '\0' && strchr("bBhHiIlkLKfdDcszuNSO", c) != nullptr;
+}
+
+// The character after the unit starting at f: '#' follows the string
+// units, '&' the object units.
+const char *unit_end(const char *f)
+{
+    char c = *f++;
+    if ((c == 's' || c == 'z' || c == 'u') && *f == '#') return f + 1;
+    if ((c == 'O' || c == 'S' || c == 'N') && *f == '&') return f + 1;
+    return f;
+}
+
+enum class FormatFault { None, BadChar, UnclosedParen, StrayParen };
+
+// Checks brackets and characters.  *stop receives the place where the
+// arguments can no longer be accounted for (the end of the format unless
+// an unknown character stands there).
+FormatFault check_format(const char *f, const char **stop)
+{
+    char stack[256];
+    int depth = 0;
+    FormatFault fault = FormatFault::None;
+    for (; *f != '\0'; ) {
+        char c = *f;
+        if (is_opener(c)) {
+            // Nesting past the stack is reported as unmatched: no real
+            // format nests this deep.
+            if (depth == (int)sizeof stack) {
+                if (fault == FormatFault::None) fault = FormatFault::StrayParen;
+            } else {
+                stack[depth++] = closer_of(c);
+            }
+            f++;
+        } else if (is_closer(c)) {
+            if (depth == 0 || stack[depth - 1] != c) {
+                if (fault == FormatFault::None) fault = FormatFault::StrayParen;
+            } else {
+                depth--;
+            }
+            f++;
+        } else if (is_separator(c)) {
+            f++;
+        } else if (is_unit(c)) {
+            f = unit_end(f);
+        } else {
+            *stop = f;
+            return FormatFault::BadChar;
+        }
+    }
+    *stop = f;
+    if (fault == FormatFault::None && depth > 0) fault = FormatFault::UnclosedParen;
+    return fault;
+}
+
+// Reads the native values of one unit without making an object, releasing
+// the reference an "N" unit hands over.
+void discard_unit(const char *f, va_list *va)
+{
+    const char *end = unit_end(f);
+    bool sized = end - f == 2 && end[-1] == '#';
+    bool converter = end - f == 2 && end[-1] == '&';
+    switch (*f) {
+    case 'b': case 'B': case 'h': case 'H': case 'i': case 'c':
+        (void)va_arg(*va, int);
+        break;
+    case 'I':
+        (void)va_arg(*va, unsigned int);
+        break;
+    case 'l':
+        (void)va_arg(*va, long);
+        break;
+    case 'k':
+        (void)va_arg(*va, unsigned long);
+        break;
+    case 'L':
+        (void)va_arg(*va, long long);
+        break;
+    case 'K':
+        (void)va_arg(*va, unsigned long long);
+        break;
+    case 'f': case 'd':
+        (void)va_arg(*va, double);
+        break;
+    case 'D':
+        (void)va_arg(*va, void *);
+        break;
+    case 's': case 'z': case 'u':
+        (void)va_arg(*va, void *);
+        if (sized) (void)va_arg(*va, int);
+        break;
+    case 'N': case 'S': case 'O':
+        if (converter) {
+            typedef ZvObject *(*converter_fn)(void *);
+            (void)va_arg(*va, converter_fn);
+            (void)va_arg(*va, void *);
+        } else {
+            ZvObject *o = va_arg(*va, ZvObject *);
+            if (*f == 'N') Zv_XDECREF(o);
+        }
+        break;
+    }
+}
+
+// Consumes the arguments of every unit before `stop`.
+void discard_units(const char *f, const char *stop, va_list *va)
+{
+    while (f < stop) {
+        if (is_unit(*f)) {
+            discard_unit(f, va);
+            f = unit_end(f);
+        } else {
+            f++;
+        }
+    }
+}
+
+// Number of units from f up to the closer `endchar` at this level (the
+// format is known to be well formed).
+int count_units(const char *f, char endchar)
+{
+    int count = 0, level = 0;
+    for (; level > 0 || *f != endchar; ) {
+        char c = *f;
+        if (is_opener(c)) {
+            if (level == 0) count++;
+            level++;
+            f++;
+        } else if (is_closer(c)) {
+            level--;
+            f++;
+        } else if (is_unit(c)) {
+            if (level == 0) count++;
+            f = unit_end(f);
+        } else {
+            f++;
+        }
+    }
+    return count;
+}
+
+ZvObject *build_value(const char **fp, va_list *va);
+
+void skip_separators(const char **fp)
+{
+    while (is_separator(**fp)) (*fp)++;
+}
+
+// Builds the n items of a tuple or list; *fp is just after the opener and
+// is left just after `endchar`.  Items are built even after a failure so
+// that every argument is consumed.
+ZvObject *build_sequence(const char **fp, va_list *va, char endchar, int n, bool list)
+{
+    ZvObject *v = list ? ZvList_New(n) : ZvTuple_New(n);
+    bool failed = v == nullptr;
+    for (int i = 0; i < n; i++) {
+        ZvObject *w = build_value(fp, va);
+        if (w == nullptr) {
+            failed = true;
+            continue;
+        }
+        if (v == nullptr) {
+            Zv_DECREF(w);
+        } else if (list) {
+            ZvList_SET_ITEM(v, i, w);
+        } else {
+            ZvTuple_SET_ITEM(v, i, w);
+        }
+    }
+    skip_separators(fp);
+    if (**fp == endchar) (*fp)++;
+    if (failed) {
+        Zv_XDECREF(v);
+        return nullptr;
+    }
+    return v;
+}
+
+ZvObject *build_dict(const char **fp, va_list *va, int n)
+{
+    ZvObject *d = ZvDict_New();
+    bool failed = d == nullptr;
+    for (int i = 0; i < n; i += 2) {
+        ZvObject *k = build_value(fp, va);
+        ZvObject *v = i + 1 < n ? build_value(fp, va) : nullptr;
+        if (i + 1 >= n && !failed && ZvErr_Occurred() == nullptr)
+            ZvErr_SetString(ZvExc_SystemError, "bad format char passed to Zv_BuildValue");
+        if (k == nullptr || v == nullptr || d == nullptr || ZvDict_SetItem(d, k, v) < 0)
+            failed = true;
+        Zv_XDECREF(k);
+        Zv_XDECREF(v);
+    }
+    skip_separators(fp);
+    if (**fp == '}') (*fp)++;
+    if (failed) {
+        Zv_XDECREF(d);
+        return nullptr;
+    }
+    return d;
+}
+
+// A unit whose result type this build does not have yet.
+ZvObject *type_not_available(char unit, const char *type)
+{
+    ZvErr_Format(ZvExc_SystemError,
+                 "Zv_BuildValue: format unit '%c' needs the %s type, which is not built yet", unit,
+                 type);
+    return nullptr;
+}
+
+// Long integer objects.  The long type's constructors are not in this
+// build yet; until they are, values that need a long refuse to build.
+ZvObject *long_from_long_long(char unit, long long) { return type_not_available(unit, "long"); }
+ZvObject *long_from_unsigned_long_long(char unit, unsigned long long)
+{
+    return type_not_available(unit, "long");
+}
+
+// The integer units whose value may exceed an int make a long then.
+ZvObject *from_long_long(char unit, long long v)
+{
+    if (v >= INT32_MIN && v <= INT32_MAX) return ZvInt_FromLong((int32_t)v);
+    return long_from_long_long(unit, v);
+}
+
+ZvObject *from_unsigned_long_long(char unit, unsigned long long v)
+{
+    if (v <= (unsigned long long)INT32_MAX) return ZvInt_FromLong((int32_t)v);
+    return long_from_unsigned_long_long(unit, v);
+}
+
+ZvObject *build_string(const char **fp, va_list *va)
+{
+    const char *str = va_arg(*va, const char *);
+    int n = -1;
+    if (**fp == '#') {
+        (*fp)++;
+        n = va_arg(*va, int);
+    }
+    if (str == nullptr) Zv_RETURN_NONE;
+    if (n < 0) {
+        size_t m = strlen(str);
+        if (m > (size_t)INT32_MAX) {
+            ZvErr_SetString(ZvExc_OverflowError, "string too long for Zuvo string");
+            return nullptr;
+        }
+        n = (int)m;
+    }
+    return ZvString_FromStringAndSize(str, n);
+}
+
+ZvObject *build_object(char unit, const char **fp, va_list *va)
+{
+    if (**fp == '&') {
+        (*fp)++;
+        typedef ZvObject *(*converter)(void *);
+        converter func = va_arg(*va, converter);
+        void *arg = va_arg(*va, void *);
+        return func(arg);
+    }
+    ZvObject *v = va_arg(*va, ZvObject *);
+    if (v == nullptr) {
+        if (ZvErr_Occurred() == nullptr)
+            ZvErr_SetString(ZvExc_SystemError, "NULL object passed to Zv_BuildValue");
+        return nullptr;
+    }
+    if (unit != 'N') Zv_INCREF(v);
+    return v;
+}
+
+// Builds the next unit (skipping separators before it).
+ZvObject *build_value(const char **fp, va_list *va)
+{
+    skip_separators(fp);
+    char c = *(*fp)++;
+    switch (c) {
+    case '(':
+        return build_sequence(fp, va, ')', count_units(*fp, ')'), false);
+    case '[':
+        return build_sequence(fp, va, ']', count_units(*fp, ']'), true);
+    case '{':
+        return build_dict(fp, va, count_units(*fp, '}'));
+    case 'b': case 'B': case 'h': case 'i':
+        return ZvInt_FromLong(va_arg(*va, int));
+    case 'H':
+        return ZvInt_FromLong((int32_t)va_arg(*va, unsigned int));
+    case 'I':
+        return from_unsigned_long_long(c, va_arg(*va, unsigned int));
+    case 'l':
+        return from_long_long(c, va_arg(*va, long));
+    case 'k':
+        return from_unsigned_long_long(c, va_arg(*va, unsigned long));
+    case 'L':
+        return long_from_long_long(c, va_arg(*va, long long));
+    case 'K':
+        return long_from_unsigned_long_long(c, va_arg(*va, unsigned long long));
+    case 'f':
+    case 'd':
+        (void)va_arg(*va, double);
+        return type_not_available(c, "float");
+    case 'D':
+        (void)va_arg(*va, void *);
+        return type_not_available(c, "complex");
+    case 'c': {
+        char ch = (char)va_arg(*va, int);
+        return ZvString_FromStringAndSize(&ch, 1);
+    }
+    case 's':
+    case 'z':
+        return build_string(fp, va);
+    case 'u': {
+        void *p = va_arg(*va, void *);
+        if (**fp == '#') {
+            (*fp)++;
+            (void)va_arg(*va, int);
+        }
+        if (p == nullptr) Zv_RETURN_NONE;
+        return type_not_available(c, "unicode");
+    }
+    case 'N':
+    case 'S':
+    case 'O':
+        return build_object(c, fp, va);
+    }
+    // The format was checked before building: nothing else reaches here.
+    ZvErr_SetString(ZvExc_SystemError, "bad format char passed to Zv_BuildValue");
+    return nullptr;
+}
+
+ZvObject *va_build_value(const char *format, va_list *va)
+{
+    if (format == nullptr) {
+        ZvErr_BadInternalCall();
+        return nullptr;
+    }
+    const char *stop = nullptr;
+    switch (check_format(format, &stop)) {
+    case FormatFault::None:
+        break;
+    case FormatFault::BadChar:
+        ZvErr_SetString(ZvExc_SystemError, "bad format char passed to Zv_BuildValue");
+        discard_units(format, stop, va);
+        return nullptr;
+    case FormatFault::UnclosedParen:
+        ZvErr_SetString(ZvExc_SystemError, "unmatched paren in format");
+        discard_units(format, stop, va);
+        return nullptr;
+    case FormatFault::StrayParen:
+        ZvErr_SetString(ZvExc_SystemError, "Unmatched paren in format");
+        discard_units(format, stop, va);
+        return nullptr;
+    }
+    int n = count_units(format, '\0');
+    if (n == 0) Zv_RETURN_NONE;
+    const char *f = format;
+    if (n == 1) return build_value(&f, va);
+    return build_sequence(&f, va, '\0', n, false);
+}
+
+} // namespace
+
+extern "C" {
+
+ZvObject *Zv_BuildValue(const char *format, ...)
+{
+    va_list va;
+    va_start(va, format);
+    ZvObject *r = va_build_value(format, &va);
+    va_end(va);
+    return r;
+}
+
+ZvObject *Zv_VaBuildValue(const char *format, va_list va)
+{
+    va_list lva;
+    va_copy(lva, va);
+    ZvObject *r = va_build_value(format, &lva);
+    va_end(lva);
+    return r;
+}
+
+} // extern "C"
