@@ -118,7 +118,9 @@ int rich_calls = 0;
 ZvObject *always_false_rich(ZvObject *, ZvObject *, int)
 {
     rich_calls++;
-    Zv_RETURN_FALSE;
+    ZvObject *result = Zv_False;
+    Zv_INCREF(result);
+    return result;
 }
 
 int weird_compare_result = 0;
