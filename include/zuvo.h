@@ -11,6 +11,7 @@
 #include "intobject.h"
 #include "boolobject.h"
 #include "longobject.h"
+#include "floatobject.h"
 #include "stringobject.h"
 #include "tupleobject.h"
 #include "listobject.h"
