@@ -296,36 +296,18 @@ int merge_list_attr(ZvObject *dict, ZvObject *obj, const char *attrname)
     return 0;
 }
 
-/* Sorts a list in place by `<`, stably (binary insertion; dir() lists are
- * short).  Stands in for the list sort until it is linked in. */
-int sort_list(ZvObject *list)
-{
-    auto **items = &ZvList_GET_ITEM(list, 0);
-    int n = ZvList_GET_SIZE(list);
-    for (int i = 1; i < n; i++) {
-        ZvObject *pivot = items[i];
-        int lo = 0, hi = i;
-        while (lo < hi) {
-            int mid = lo + (hi - lo) / 2;
-            int lt = ZvObject_RichCompareBool(pivot, items[mid], Zv_LT);
-            if (lt < 0) return -1;
-            if (lt)
-                hi = mid;
-            else
-                lo = mid + 1;
-        }
-        memmove(&items[lo + 1], &items[lo], (size_t)(i - lo) * sizeof(ZvObject *));
-        items[lo] = pivot;
-    }
-    return 0;
-}
-
 /* The names dir() shows for an object that is not a class. */
 ZvObject *instance_dir_dict(ZvObject *arg)
 {
     zv::Ref dict(ZvDict_New());
     if (!dict) return nullptr;
     zv::Ref own(attr_or_null(arg, "__dict__"));
+    if (!own) {
+        /* Until types expose __dict__ as an attribute, the dictionary slot
+         * is the same object. */
+        ZvObject **dictptr = _ZvObject_GetDictPtr(arg);
+        if (dictptr != nullptr) own = zv::Ref::borrow(*dictptr);
+    }
     if (own && merge_dict(dict.get(), own.get()) < 0) return nullptr;
     if (merge_list_attr(dict.get(), arg, "__members__") < 0) return nullptr;
     if (merge_list_attr(dict.get(), arg, "__methods__") < 0) return nullptr;
@@ -910,7 +892,7 @@ ZvObject *ZvObject_Dir(ZvObject *arg)
         ZvErr_SetString(ZvExc_TypeError, "Expected keys() to be a list.");
         return nullptr;
     }
-    if (sort_list(keys.get()) < 0) return nullptr;
+    if (ZvList_Sort(keys.get()) < 0) return nullptr;
     return keys.release();
 }
 
