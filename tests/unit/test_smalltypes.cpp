@@ -54,8 +54,12 @@ TEST_F(SmallTypesTest, XrangeItemsReprAndLength)
     EXPECT_EQ(ZvObject_Size(r), 4);
     Owned it(ZvObject_GetIter(r));
     EXPECT_EQ(drain(it), "10 7 4 1");
-    EXPECT_EQ(ZvSequence_GetItem(r, -1), nullptr); // no negative indexing
+    // The type itself has no negative indexing; the sequence protocol adds
+    // the length once before calling it.
+    EXPECT_EQ(ZvRange_Type.tp_as_sequence->sq_item(r, -1), nullptr);
     EXPECT_EQ(zv_error_text(), "xrange object index out of range");
+    Owned last(ZvSequence_GetItem(r, -1));
+    EXPECT_EQ(zv_repr(last), "1");
 
     Owned one(Zv_BuildValue("(i)", 5));
     Owned r5(ZvRange_Type.tp_new(&ZvRange_Type, one, nullptr));
