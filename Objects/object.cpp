@@ -1,12 +1,323 @@
 /* The generic object protocol: creation, reference counting helpers,
- * representation, comparison, hashing, attribute access and truth, plus
- * the None and NotImplemented singletons and the trashcan.
+ * representation and printing, comparison (three-way and rich), coercion,
+ * hashing, attribute access, truth, callability, dir(), the None and
+ * NotImplemented singletons, start-up readying and the trashcan.
  *
- * This is the core every type builds on; the remaining protocol pieces
- * (printing, dir(), the full three-way comparison rules) grow here. */
+ * Comparison is the subtle part.  Rich comparison asks the operands' rich
+ * slots (a subtype's reflected slot first), three-way comparison asks
+ * tp_compare (after numeric coercion when the types differ), and when
+ * neither decides, the default ordering is total: same type by address,
+ * None first, numbers before everything else, then by type name and
+ * finally by type address.  tp_compare results are normalized to -1/0/1,
+ * or -2 for an error, before anyone acts on them. */
 #include "zuvo.h"
 
+#include <math.h>
 #include <string.h>
+
+#include "zvref.h"
+
+namespace {
+
+/* Numeric check (the type has an int or float conversion).  The abstract
+ * number protocol will own this test; the default ordering needs it now. */
+bool number_check(ZvObject *o)
+{
+    ZvNumberMethods *nb = Zv_TYPE(o)->tp_as_number;
+    return nb != nullptr && (nb->nb_int != nullptr || nb->nb_float != nullptr);
+}
+
+richcmpfunc rich_slot(ZvTypeObject *t)
+{
+    return ZvType_HasFeature(t, Zv_TPFLAGS_HAVE_RICHCOMPARE) ? t->tp_richcompare : nullptr;
+}
+
+/* Calls `callable` with no arguments through its call slot.  The generic
+ * call protocol will replace this. */
+ZvObject *call_no_args(ZvObject *callable)
+{
+    ternaryfunc call = Zv_TYPE(callable)->tp_call;
+    if (call == nullptr) {
+        ZvErr_Format(ZvExc_TypeError, "'%.200s' object is not callable",
+                     Zv_TYPE(callable)->tp_name);
+        return nullptr;
+    }
+    zv::Ref args(ZvTuple_New(0));
+    if (!args) return nullptr;
+    return call(callable, args.get(), nullptr);
+}
+
+/* --- printing ---------------------------------------------------------------- */
+
+/* Nesting counts the str/repr fallbacks taken for types that cannot print
+ * themselves; a chain of more than ten means the forms never settle. */
+int internal_print(ZvObject *op, FILE *fp, int flags, int nesting)
+{
+    if (nesting > 10) {
+        ZvErr_SetString(ZvExc_RuntimeError, "print recursion");
+        return -1;
+    }
+    if (ZvErr_CheckSignals() != 0) return -1;
+    clearerr(fp);
+    int ret = 0;
+    if (op == nullptr) {
+        fprintf(fp, "<nil>");
+    } else if (op->ob_refcnt <= 0) {
+        /* A dead object (a refcount bug): say so instead of touching it. */
+        fprintf(fp, "<refcnt %u at %p>", (unsigned)op->ob_refcnt, (void *)op);
+    } else if (Zv_TYPE(op)->tp_print != nullptr) {
+        ret = Zv_TYPE(op)->tp_print(op, fp, flags);
+    } else if (ZvString_CheckExact(op) && (flags & Zv_PRINT_RAW)) {
+        /* A plain string's raw form is its bytes (until str prints
+         * itself through tp_print). */
+        fwrite(ZvString_AS_STRING(op), 1, (size_t)ZvString_GET_SIZE(op), fp);
+    } else {
+        zv::Ref s((flags & Zv_PRINT_RAW) ? ZvObject_Str(op) : ZvObject_Repr(op));
+        ret = s ? internal_print(s.get(), fp, Zv_PRINT_RAW, nesting + 1) : -1;
+    }
+    if (ret == 0 && ferror(fp)) {
+        ZvErr_SetFromErrno(ZvExc_IOError);
+        clearerr(fp);
+        ret = -1;
+    }
+    return ret;
+}
+
+/* --- comparison helpers ---------------------------------------------------------- */
+
+/* Brings a tp_compare result to -1, 0, 1, or -2 for an error.  Any pending
+ * error makes the result -2: a slot that reports an error with -1 must not
+ * have that -1 read as "less than" (that would turn a failure into an
+ * ordering, or, negated for a reflected call, into "greater"). */
+int adjust_tp_compare(int c)
+{
+    if (ZvErr_Occurred() != nullptr) {
+        if (c != -1 && c != -2) {
+            ZvObject *t, *v, *tb;
+            ZvErr_Fetch(&t, &v, &tb);
+            if (ZvErr_Warn(ZvExc_RuntimeWarning,
+                           "tp_compare didn't return -1 or -2 for exception") < 0) {
+                Zv_XDECREF(t);
+                Zv_XDECREF(v);
+                Zv_XDECREF(tb);
+            } else {
+                ZvErr_Restore(t, v, tb);
+            }
+        }
+        return -2;
+    }
+    if (c < -1 || c > 1) {
+        if (ZvErr_Warn(ZvExc_RuntimeWarning, "tp_compare didn't return -1, 0 or 1") < 0) return -2;
+        return c < -1 ? -1 : 1;
+    }
+    return c;
+}
+
+ZvObject *convert_3way_to_object(int op, int c)
+{
+    bool b = false;
+    switch (op) {
+    case Zv_LT: b = c < 0; break;
+    case Zv_LE: b = c <= 0; break;
+    case Zv_EQ: b = c == 0; break;
+    case Zv_NE: b = c != 0; break;
+    case Zv_GT: b = c > 0; break;
+    case Zv_GE: b = c >= 0; break;
+    }
+    ZvObject *r = b ? Zv_True : Zv_False;
+    Zv_INCREF(r);
+    return r;
+}
+
+/* Rich comparison by the operands' slots: a proper subtype's reflected slot
+ * goes first so that subclasses can override their base's comparison.
+ * Returns a new reference (possibly NotImplemented) or NULL. */
+ZvObject *try_rich_compare(ZvObject *v, ZvObject *w, int op)
+{
+    richcmpfunc f;
+    if (Zv_TYPE(v) != Zv_TYPE(w) && ZvType_IsSubtype(Zv_TYPE(w), Zv_TYPE(v)) &&
+        (f = rich_slot(Zv_TYPE(w))) != nullptr) {
+        ZvObject *res = f(w, v, _Zv_SwappedOp[op]);
+        if (res != Zv_NotImplemented) return res;
+        Zv_DECREF(res);
+    }
+    if ((f = rich_slot(Zv_TYPE(v))) != nullptr) {
+        ZvObject *res = f(v, w, op);
+        if (res != Zv_NotImplemented) return res;
+        Zv_DECREF(res);
+    }
+    if ((f = rich_slot(Zv_TYPE(w))) != nullptr) return f(w, v, _Zv_SwappedOp[op]);
+    Zv_RETURN_NOTIMPLEMENTED;
+}
+
+/* Three-way comparison by tp_compare: -1/0/1, -2 for an error, 2 when no
+ * slot decides.  Classic instances and class-level compare slots join
+ * this when those kinds of object exist. */
+int try_3way_compare(ZvObject *v, ZvObject *w)
+{
+    cmpfunc f = Zv_TYPE(v)->tp_compare;
+    if (f != nullptr && f == Zv_TYPE(w)->tp_compare) return adjust_tp_compare(f(v, w));
+    int c = ZvNumber_CoerceEx(&v, &w); /* on success v and w are new references */
+    if (c < 0) return -2;
+    if (c > 0) return 2;
+    if ((f = Zv_TYPE(v)->tp_compare) != nullptr) {
+        c = f(v, w);
+        Zv_DECREF(v);
+        Zv_DECREF(w);
+        return adjust_tp_compare(c);
+    }
+    if ((f = Zv_TYPE(w)->tp_compare) != nullptr) {
+        c = f(w, v);
+        Zv_DECREF(v);
+        Zv_DECREF(w);
+        c = adjust_tp_compare(c);
+        return c >= -1 ? -c : c;
+    }
+    Zv_DECREF(v);
+    Zv_DECREF(w);
+    return 2;
+}
+
+/* The total default ordering; never undecided, 0 only for one object.
+ * (Unicode objects get their own comparison here once they exist.) */
+int default_3way_compare(ZvObject *v, ZvObject *w)
+{
+    if (Zv_TYPE(v) == Zv_TYPE(w)) {
+        uintptr_t vv = (uintptr_t)v, ww = (uintptr_t)w;
+        return (vv < ww) ? -1 : (vv > ww) ? 1 : 0;
+    }
+    if (v == Zv_None) return -1;
+    if (w == Zv_None) return 1;
+    /* Numbers get the empty name so that they sort before other types. */
+    const char *vname = number_check(v) ? "" : Zv_TYPE(v)->tp_name;
+    const char *wname = number_check(w) ? "" : Zv_TYPE(w)->tp_name;
+    int c = strcmp(vname, wname);
+    if (c < 0) return -1;
+    if (c > 0) return 1;
+    return ((uintptr_t)Zv_TYPE(v) < (uintptr_t)Zv_TYPE(w)) ? -1 : 1;
+}
+
+/* Truth of a rich-comparison result for the three-way protocol: 1, 0 or
+ * -1 on error; the common singletons are recognised without a call. */
+int rich_result_truth(ZvObject *res)
+{
+    if (res == Zv_True) return 1;
+    if (res == Zv_False || res == Zv_None) return 0;
+    return ZvObject_IsTrue(res);
+}
+
+/* --- hashing helpers ---------------------------------------------------------- */
+
+/* The hash of the long integer equal to the integral double x (|x| at least
+ * 2**31): its 15-bit digits, most significant first, each folded in after
+ * a 15-bit rotation of the 32-bit accumulator, the sign applied last.  This
+ * is the long type's hash, computed without building the long. */
+Zv_hash_t hash_integral_double(double x)
+{
+    bool negative = x < 0;
+    double m = fabs(x);
+    int e;
+    m = frexp(m, &e); /* x = m * 2**e, 0.5 <= m < 1, e >= 32 */
+    int ndig = (e - 1) / 15 + 1;
+    m = ldexp(m, (e - 1) % 15 + 1);
+    uint32_t h = 0;
+    for (int i = 0; i < ndig; i++) {
+        uint32_t d = (uint32_t)m;
+        m -= d;
+        m = ldexp(m, 15);
+        h = ((h << 15) | (h >> 17)) + d;
+    }
+    if (negative) h = 0u - h;
+    auto r = (Zv_hash_t)h;
+    return r == -1 ? -2 : r;
+}
+
+/* --- dir() helpers ------------------------------------------------------------- */
+
+/* Copies every entry of `from` into `into`.  Only dictionaries are merged
+ * until the mapping protocol exists; other mappings contribute nothing. */
+int merge_dict(ZvObject *into, ZvObject *from)
+{
+    if (!ZvDict_Check(from)) return 0;
+    int pos = 0;
+    ZvObject *k, *val;
+    while (ZvDict_Next(from, &pos, &k, &val))
+        if (ZvDict_SetItem(into, k, val) < 0) return -1;
+    return 0;
+}
+
+/* An attribute, or NULL with the lookup's error cleared. */
+ZvObject *attr_or_null(ZvObject *o, const char *name)
+{
+    ZvObject *r = ZvObject_GetAttrString(o, name);
+    if (r == nullptr) ZvErr_Clear();
+    return r;
+}
+
+/* Merges the class's __dict__, then its bases' recursively, depth first.
+ * For a type the record itself holds both (its __dict__ attribute is a
+ * read-only view of tp_dict); other classes are asked by attribute. */
+int merge_class_dict(ZvObject *dict, ZvObject *aclass)
+{
+    if (Zv_EnterRecursiveCall(" in dir()")) return -1;
+    int ret = 0;
+    bool is_type = ZvType_Check(aclass);
+    zv::Ref classdict(is_type ? zv::Ref::borrow(((ZvTypeObject *)aclass)->tp_dict)
+                              : zv::Ref(attr_or_null(aclass, "__dict__")));
+    if (classdict && merge_dict(dict, classdict.get()) < 0) ret = -1;
+    zv::Ref bases(ret == 0 && !is_type ? attr_or_null(aclass, "__bases__") : nullptr);
+    if (ret == 0 && is_type) {
+        auto *tp = (ZvTypeObject *)aclass;
+        if (tp->tp_bases != nullptr)
+            bases = zv::Ref::borrow(tp->tp_bases);
+        else if (tp->tp_base != nullptr && !(bases = zv::Ref(ZvTuple_Pack(1, (ZvObject *)tp->tp_base))))
+            ret = -1;
+    }
+    if (bases && ZvTuple_Check(bases.get())) {
+        for (int i = 0; ret == 0 && i < ZvTuple_GET_SIZE(bases.get()); i++)
+            ret = merge_class_dict(dict, ZvTuple_GET_ITEM(bases.get(), i));
+    } else if (bases && ZvList_Check(bases.get())) {
+        for (int i = 0; ret == 0 && i < ZvList_GET_SIZE(bases.get()); i++)
+            ret = merge_class_dict(dict, ZvList_GET_ITEM(bases.get(), i));
+    }
+    Zv_LeaveRecursiveCall();
+    return ret;
+}
+
+/* Adds the string entries of the list attribute `attrname` as keys. */
+int merge_list_attr(ZvObject *dict, ZvObject *obj, const char *attrname)
+{
+    zv::Ref list(attr_or_null(obj, attrname));
+    if (!list || !ZvList_Check(list.get())) return 0;
+    for (int i = 0; i < ZvList_GET_SIZE(list.get()); i++) {
+        ZvObject *item = ZvList_GET_ITEM(list.get(), i);
+        if (ZvString_Check(item) && ZvDict_SetItem(dict, item, Zv_None) < 0) return -1;
+    }
+    return 0;
+}
+
+/* The names dir() shows for an object that is not a class. */
+ZvObject *instance_dir_dict(ZvObject *arg)
+{
+    zv::Ref dict(ZvDict_New());
+    if (!dict) return nullptr;
+    zv::Ref own(attr_or_null(arg, "__dict__"));
+    if (!own) {
+        /* Until types expose __dict__ as an attribute, the dictionary slot
+         * is the same object. */
+        ZvObject **dictptr = _ZvObject_GetDictPtr(arg);
+        if (dictptr != nullptr) own = zv::Ref::borrow(*dictptr);
+    }
+    if (own && merge_dict(dict.get(), own.get()) < 0) return nullptr;
+    if (merge_list_attr(dict.get(), arg, "__members__") < 0) return nullptr;
+    if (merge_list_attr(dict.get(), arg, "__methods__") < 0) return nullptr;
+    zv::Ref itsclass(attr_or_null(arg, "__class__"));
+    if (!itsclass) itsclass = zv::Ref::borrow((ZvObject *)Zv_TYPE(arg));
+    if (merge_class_dict(dict.get(), itsclass.get()) < 0) return nullptr;
+    return dict.release();
+}
+
+} // namespace
 
 extern "C" {
 
@@ -14,6 +325,8 @@ int _Zv_SwappedOp[] = {Zv_GT, Zv_GE, Zv_EQ, Zv_NE, Zv_LT, Zv_LE};
 
 void Zv_IncRef(ZvObject *o) { Zv_XINCREF(o); }
 void Zv_DecRef(ZvObject *o) { Zv_XDECREF(o); }
+
+/* --- creation ---------------------------------------------------------------- */
 
 ZvObject *ZvObject_Init(ZvObject *op, ZvTypeObject *tp)
 {
@@ -51,10 +364,32 @@ ZvVarObject *_ZvObject_NewVar(ZvTypeObject *tp, int n)
 
 void _ZvObject_Del(ZvObject *op) { ZvObject_Free(op); }
 
-/* --- representation ----------------------------------------------------- */
+/* --- representation ---------------------------------------------------------- */
+
+int ZvObject_Print(ZvObject *op, FILE *fp, int flags)
+{
+    if (fp == nullptr) {
+        ZvErr_BadInternalCall();
+        return -1;
+    }
+    return internal_print(op, fp, flags, 0);
+}
+
+void _ZvObject_Dump(ZvObject *op)
+{
+    if (op == nullptr) {
+        fprintf(stderr, "NULL\n");
+        return;
+    }
+    fprintf(stderr, "object  : ");
+    if (ZvObject_Print(op, stderr, 0) != 0) ZvErr_Clear();
+    fprintf(stderr, "\ntype    : %s\nrefcount: %d\naddress : %p\n",
+            Zv_TYPE(op) == nullptr ? "NULL" : Zv_TYPE(op)->tp_name, op->ob_refcnt, (void *)op);
+}
 
 ZvObject *ZvObject_Repr(ZvObject *v)
 {
+    if (ZvErr_CheckSignals() != 0) return nullptr;
     if (v == nullptr) return ZvString_FromString("<NULL>");
     if (Zv_TYPE(v)->tp_repr == nullptr)
         return ZvString_FromFormat("<%s object at %p>", Zv_TYPE(v)->tp_name, (void *)v);
@@ -88,6 +423,46 @@ ZvObject *ZvObject_Str(ZvObject *v)
     return res;
 }
 
+/* The unicode form.  The unicode type does not exist yet, so the text is
+ * computed exactly as it will be (__unicode__, else str, else repr) and
+ * decoded with the default encoding, ASCII, strictly; it is returned as an
+ * exact str holding the same characters. */
+ZvObject *ZvObject_Unicode(ZvObject *v)
+{
+    if (v == nullptr) return ZvString_FromString("<NULL>");
+    zv::Ref res;
+    if (ZvString_Check(v)) {
+        res = zv::Ref::borrow(v);
+    } else {
+        zv::Ref func(ZvObject_GetAttrString(v, "__unicode__"));
+        if (func) {
+            res.reset(call_no_args(func.get()));
+        } else {
+            ZvErr_Clear();
+            res.reset(Zv_TYPE(v)->tp_str ? Zv_TYPE(v)->tp_str(v) : ZvObject_Repr(v));
+        }
+        if (!res) return nullptr;
+    }
+    if (!ZvString_Check(res.get())) {
+        ZvErr_Format(ZvExc_TypeError, "coercing to Unicode: need string or buffer, %.80s found",
+                     Zv_TYPE(res.get())->tp_name);
+        return nullptr;
+    }
+    const auto *s = (const unsigned char *)ZvString_AS_STRING(res.get());
+    int n = ZvString_GET_SIZE(res.get());
+    for (int i = 0; i < n; i++) {
+        if (s[i] >= 128) {
+            ZvErr_Format(ZvExc_UnicodeDecodeError,
+                         "'ascii' codec can't decode byte 0x%02x in position %d: ordinal not in "
+                         "range(128)",
+                         (int)s[i], i);
+            return nullptr;
+        }
+    }
+    if (ZvString_CheckExact(res.get())) return res.release();
+    return ZvString_FromStringAndSize((const char *)s, n);
+}
+
 /* Objects being represented on this thread sit in a list in the thread
  * state dictionary, so a container that contains itself can show "...". */
 static ZvObject *repr_list(bool create)
@@ -110,6 +485,7 @@ int Zv_ReprEnter(ZvObject *obj)
     if (ZvThreadState_GetDict() == nullptr) return 0;
     ZvObject *list = repr_list(true);
     if (list == nullptr) return -1;
+    if (!ZvList_Check(list)) return 0;
     for (int i = ZvList_GET_SIZE(list); --i >= 0;)
         if (ZvList_GET_ITEM(list, i) == obj) return 1;
     return ZvList_Append(list, obj) < 0 ? -1 : 0;
@@ -121,99 +497,53 @@ void Zv_ReprLeave(ZvObject *obj)
     if (list == nullptr || !ZvList_Check(list)) return;
     for (int i = ZvList_GET_SIZE(list); --i >= 0;) {
         if (ZvList_GET_ITEM(list, i) == obj) {
-            ZvList_SetSlice(list, i, i + 1, nullptr);
+            /* Deleting one item of a list cannot fail for lack of memory
+             * (it only shrinks); any error is not ours to report. */
+            if (ZvList_SetSlice(list, i, i + 1, nullptr) < 0) ZvErr_Clear();
             break;
         }
     }
 }
 
-/* --- hashing ------------------------------------------------------------- */
+/* --- hashing ------------------------------------------------------------------ */
 
 Zv_hash_t _Zv_HashPointer(void *p) { return (Zv_hash_t)(intptr_t)p; }
+
+Zv_hash_t _Zv_HashDouble(double v)
+{
+    /* A NaN has no integer part and equals nothing, not even itself, so
+     * any fixed hash is consistent; converting it to an integer is not. */
+    if (isnan(v)) return 0;
+    double intpart;
+    double fractpart = modf(v, &intpart);
+    if (fractpart == 0.0) {
+        if (intpart > 2147483647.0 || intpart < -2147483647.0) {
+            if (isinf(intpart)) return v < 0 ? -271828 : 314159;
+            return hash_integral_double(intpart);
+        }
+        auto x = (Zv_hash_t)intpart;
+        return x == -1 ? -2 : x;
+    }
+    int expo;
+    v = frexp(v, &expo);
+    v *= 2147483648.0;             /* 2**31 */
+    auto hipart = (int32_t)v;      /* the top 31 bits */
+    v = (v - (double)hipart) * 2147483648.0; /* the next 31 */
+    uint32_t x = (uint32_t)hipart + (uint32_t)(int32_t)v + ((uint32_t)expo << 15);
+    auto r = (Zv_hash_t)x;
+    return r == -1 ? -2 : r;
+}
 
 Zv_hash_t ZvObject_Hash(ZvObject *v)
 {
     ZvTypeObject *tp = Zv_TYPE(v);
     if (tp->tp_hash != nullptr) return (*tp->tp_hash)(v);
-    if (tp->tp_compare == nullptr &&
-        (!ZvType_HasFeature(tp, Zv_TPFLAGS_HAVE_RICHCOMPARE) || tp->tp_richcompare == nullptr))
-        return _Zv_HashPointer(v);
+    if (tp->tp_compare == nullptr && rich_slot(tp) == nullptr) return _Zv_HashPointer(v);
     ZvErr_SetString(ZvExc_TypeError, "unhashable type");
     return -1;
 }
 
-/* --- comparison ------------------------------------------------------------ */
-
-static ZvObject *try_rich_compare(ZvObject *v, ZvObject *w, int op)
-{
-    richcmpfunc f;
-    ZvObject *res;
-    auto rich = [](ZvTypeObject *t) -> richcmpfunc {
-        return ZvType_HasFeature(t, Zv_TPFLAGS_HAVE_RICHCOMPARE) ? t->tp_richcompare : nullptr;
-    };
-    if (Zv_TYPE(v) != Zv_TYPE(w) && ZvType_IsSubtype(Zv_TYPE(w), Zv_TYPE(v)) &&
-        (f = rich(Zv_TYPE(w))) != nullptr) {
-        res = (*f)(w, v, _Zv_SwappedOp[op]);
-        if (res != Zv_NotImplemented) return res;
-        Zv_DECREF(res);
-    }
-    if ((f = rich(Zv_TYPE(v))) != nullptr) {
-        res = (*f)(v, w, op);
-        if (res != Zv_NotImplemented) return res;
-        Zv_DECREF(res);
-    }
-    if ((f = rich(Zv_TYPE(w))) != nullptr) return (*f)(w, v, _Zv_SwappedOp[op]);
-    Zv_RETURN_NOTIMPLEMENTED;
-}
-
-/* The default ordering: same type by address, None first, then by type
- * name.  Never undecided. */
-static int default_3way_compare(ZvObject *v, ZvObject *w)
-{
-    if (Zv_TYPE(v) == Zv_TYPE(w)) {
-        uintptr_t vv = (uintptr_t)v, ww = (uintptr_t)w;
-        return (vv < ww) ? -1 : (vv > ww) ? 1 : 0;
-    }
-    if (v == Zv_None) return -1;
-    if (w == Zv_None) return 1;
-    const char *vname = (ZvInt_Check(v) || ZvLong_Check(v)) ? "" : Zv_TYPE(v)->tp_name;
-    const char *wname = (ZvInt_Check(w) || ZvLong_Check(w)) ? "" : Zv_TYPE(w)->tp_name;
-    int c = strcmp(vname, wname);
-    if (c < 0) return -1;
-    if (c > 0) return 1;
-    return ((uintptr_t)Zv_TYPE(v) < (uintptr_t)Zv_TYPE(w)) ? -1 : 1;
-}
-
-static int adjust_tp_compare(int c)
-{
-    if (ZvErr_Occurred()) return (c == -1 || c == -2) ? c : -2;
-    if (c < -1) return -1;
-    if (c > 1) return 1;
-    return c;
-}
-
-static ZvObject *convert_3way_to_object(int op, int c)
-{
-    bool b = false;
-    switch (op) {
-    case Zv_LT: b = c < 0; break;
-    case Zv_LE: b = c <= 0; break;
-    case Zv_EQ: b = c == 0; break;
-    case Zv_NE: b = c != 0; break;
-    case Zv_GT: b = c > 0; break;
-    case Zv_GE: b = c >= 0; break;
-    }
-    ZvObject *r = b ? Zv_True : Zv_False;
-    Zv_INCREF(r);
-    return r;
-}
-
-static int try_3way_compare(ZvObject *v, ZvObject *w)
-{
-    cmpfunc f = Zv_TYPE(v)->tp_compare;
-    if (f != nullptr && f == Zv_TYPE(w)->tp_compare) return adjust_tp_compare((*f)(v, w));
-    return 2;
-}
+/* --- comparison ------------------------------------------------------------------ */
 
 int ZvObject_Compare(ZvObject *v, ZvObject *w)
 {
@@ -223,57 +553,59 @@ int ZvObject_Compare(ZvObject *v, ZvObject *w)
     }
     if (v == w) return 0;
     if (Zv_EnterRecursiveCall(" in cmp")) return -1;
-    int result;
-    static const int tries[3][2] = {{Zv_EQ, 0}, {Zv_LT, -1}, {Zv_GT, 1}};
-    if (Zv_TYPE(v) == Zv_TYPE(w) && Zv_TYPE(v)->tp_compare != nullptr) {
-        result = adjust_tp_compare((*Zv_TYPE(v)->tp_compare)(v, w));
-        goto done;
-    }
-    for (const auto &t : tries) {
-        ZvObject *res = try_rich_compare(v, w, t[0]);
-        if (res == nullptr) {
-            result = -1;
-            goto done;
-        }
-        if (res == Zv_NotImplemented) {
+    int result = 2;
+    ZvTypeObject *vtp = Zv_TYPE(v);
+    if (vtp == Zv_TYPE(w) && vtp->tp_compare != nullptr) {
+        result = adjust_tp_compare(vtp->tp_compare(v, w));
+    } else if (rich_slot(vtp) != nullptr || rich_slot(Zv_TYPE(w)) != nullptr) {
+        static const int tries[3][2] = {{Zv_EQ, 0}, {Zv_LT, -1}, {Zv_GT, 1}};
+        for (const auto &t : tries) {
+            ZvObject *res = try_rich_compare(v, w, t[0]);
+            if (res == nullptr) {
+                result = -1;
+                break;
+            }
+            if (res == Zv_NotImplemented) {
+                Zv_DECREF(res);
+                continue;
+            }
+            int ok = rich_result_truth(res);
             Zv_DECREF(res);
-            continue;
-        }
-        int ok = ZvObject_IsTrue(res);
-        Zv_DECREF(res);
-        if (ok < 0) {
-            result = -1;
-            goto done;
-        }
-        if (ok) {
-            result = t[1];
-            goto done;
+            if (ok < 0 || ok) {
+                result = ok < 0 ? -1 : t[1];
+                break;
+            }
         }
     }
-    result = try_3way_compare(v, w);
-    if (result == 2) result = default_3way_compare(v, w);
-done:
+    if (result == 2) {
+        result = try_3way_compare(v, w);
+        if (result == 2) result = default_3way_compare(v, w);
+    }
     Zv_LeaveRecursiveCall();
     return result < -1 ? -1 : result;
 }
 
 ZvObject *ZvObject_RichCompare(ZvObject *v, ZvObject *w, int op)
 {
+    if (v == nullptr || w == nullptr || op < Zv_LT || op > Zv_GE) {
+        ZvErr_BadInternalCall();
+        return nullptr;
+    }
     if (Zv_EnterRecursiveCall(" in cmp")) return nullptr;
     ZvObject *res = nullptr;
     ZvTypeObject *tp = Zv_TYPE(v);
     if (tp == Zv_TYPE(w)) {
-        richcmpfunc f =
-            ZvType_HasFeature(tp, Zv_TPFLAGS_HAVE_RICHCOMPARE) ? tp->tp_richcompare : nullptr;
+        /* The same-type fast path: one slot call in the common case. */
+        richcmpfunc f = rich_slot(tp);
         if (f != nullptr) {
-            res = (*f)(v, w, op);
+            res = f(v, w, op);
             if (res != Zv_NotImplemented) goto done;
             Zv_DECREF(res);
             res = nullptr;
         }
         if (tp->tp_compare != nullptr) {
-            int c = adjust_tp_compare((*tp->tp_compare)(v, w));
-            res = (c <= -2) ? nullptr : convert_3way_to_object(op, c);
+            int c = adjust_tp_compare(tp->tp_compare(v, w));
+            res = c <= -2 ? nullptr : convert_3way_to_object(op, c);
             goto done;
         }
     }
@@ -283,7 +615,7 @@ ZvObject *ZvObject_RichCompare(ZvObject *v, ZvObject *w, int op)
     {
         int c = try_3way_compare(v, w);
         if (c == 2) c = default_3way_compare(v, w);
-        res = (c <= -2) ? nullptr : convert_3way_to_object(op, c);
+        res = c <= -2 ? nullptr : convert_3way_to_object(op, c);
     }
 done:
     Zv_LeaveRecursiveCall();
@@ -292,7 +624,8 @@ done:
 
 int ZvObject_RichCompareBool(ZvObject *v, ZvObject *w, int op)
 {
-    if (v == w) {
+    /* Identity implies equality, whatever the type's slots would say. */
+    if (v == w && v != nullptr) {
         if (op == Zv_EQ) return 1;
         if (op == Zv_NE) return 0;
     }
@@ -303,15 +636,49 @@ int ZvObject_RichCompareBool(ZvObject *v, ZvObject *w, int op)
     return ok;
 }
 
-/* --- attributes ---------------------------------------------------------- */
+int ZvNumber_CoerceEx(ZvObject **pv, ZvObject **pw)
+{
+    ZvObject *v = *pv, *w = *pw;
+    if (Zv_TYPE(v) == Zv_TYPE(w) && !ZvType_HasFeature(Zv_TYPE(v), Zv_TPFLAGS_CHECKTYPES)) {
+        Zv_INCREF(v);
+        Zv_INCREF(w);
+        return 0;
+    }
+    ZvNumberMethods *nb = Zv_TYPE(v)->tp_as_number;
+    if (nb != nullptr && nb->nb_coerce != nullptr) {
+        int res = nb->nb_coerce(pv, pw);
+        if (res <= 0) return res;
+    }
+    nb = Zv_TYPE(w)->tp_as_number;
+    if (nb != nullptr && nb->nb_coerce != nullptr) {
+        int res = nb->nb_coerce(pw, pv);
+        if (res <= 0) return res;
+    }
+    return 1;
+}
+
+int ZvNumber_Coerce(ZvObject **pv, ZvObject **pw)
+{
+    int err = ZvNumber_CoerceEx(pv, pw);
+    if (err <= 0) return err;
+    ZvErr_SetString(ZvExc_TypeError, "number coercion failed");
+    return -1;
+}
+
+/* --- attributes ----------------------------------------------------------------- */
+
+/* Attribute names are strings (unicode names join when unicode exists). */
+static bool check_attr_name(ZvObject *name)
+{
+    if (name != nullptr && ZvString_Check(name)) return true;
+    ZvErr_SetString(ZvExc_TypeError, "attribute name must be string");
+    return false;
+}
 
 ZvObject *ZvObject_GetAttr(ZvObject *v, ZvObject *name)
 {
+    if (!check_attr_name(name)) return nullptr;
     ZvTypeObject *tp = Zv_TYPE(v);
-    if (!ZvString_Check(name)) {
-        ZvErr_SetString(ZvExc_TypeError, "attribute name must be string");
-        return nullptr;
-    }
     if (tp->tp_getattro != nullptr) return (*tp->tp_getattro)(v, name);
     if (tp->tp_getattr != nullptr) return (*tp->tp_getattr)(v, ZvString_AS_STRING(name));
     ZvErr_Format(ZvExc_AttributeError, "'%.50s' object has no attribute '%.400s'", tp->tp_name,
@@ -322,11 +689,9 @@ ZvObject *ZvObject_GetAttr(ZvObject *v, ZvObject *name)
 ZvObject *ZvObject_GetAttrString(ZvObject *v, const char *name)
 {
     if (Zv_TYPE(v)->tp_getattr != nullptr) return (*Zv_TYPE(v)->tp_getattr)(v, (char *)name);
-    ZvObject *w = ZvString_InternFromString(name);
-    if (w == nullptr) return nullptr;
-    ZvObject *res = ZvObject_GetAttr(v, w);
-    Zv_DECREF(w);
-    return res;
+    zv::Ref w(ZvString_InternFromString(name));
+    if (!w) return nullptr;
+    return ZvObject_GetAttr(v, w.get());
 }
 
 int ZvObject_HasAttr(ZvObject *v, ZvObject *name)
@@ -353,38 +718,29 @@ int ZvObject_HasAttrString(ZvObject *v, const char *name)
 
 int ZvObject_SetAttr(ZvObject *v, ZvObject *name, ZvObject *value)
 {
+    if (!check_attr_name(name)) return -1;
     ZvTypeObject *tp = Zv_TYPE(v);
-    if (!ZvString_Check(name)) {
-        ZvErr_SetString(ZvExc_TypeError, "attribute name must be string");
-        return -1;
-    }
     Zv_INCREF(name);
     ZvString_InternInPlace(&name);
-    int err = -1;
-    if (tp->tp_setattro != nullptr)
-        err = (*tp->tp_setattro)(v, name, value);
-    else if (tp->tp_setattr != nullptr)
-        err = (*tp->tp_setattr)(v, ZvString_AS_STRING(name), value);
-    else if (tp->tp_getattr == nullptr && tp->tp_getattro == nullptr)
+    zv::Ref held(name);
+    if (tp->tp_setattro != nullptr) return (*tp->tp_setattro)(v, name, value);
+    if (tp->tp_setattr != nullptr) return (*tp->tp_setattr)(v, ZvString_AS_STRING(name), value);
+    const char *verb = value == nullptr ? "del" : "assign to";
+    if (tp->tp_getattr == nullptr && tp->tp_getattro == nullptr)
         ZvErr_Format(ZvExc_TypeError, "'%.100s' object has no attributes (%s .%.100s)",
-                     tp->tp_name, value == nullptr ? "del" : "assign to",
-                     ZvString_AS_STRING(name));
+                     tp->tp_name, verb, ZvString_AS_STRING(name));
     else
         ZvErr_Format(ZvExc_TypeError, "'%.100s' object has only read-only attributes (%s .%.100s)",
-                     tp->tp_name, value == nullptr ? "del" : "assign to",
-                     ZvString_AS_STRING(name));
-    Zv_DECREF(name);
-    return err;
+                     tp->tp_name, verb, ZvString_AS_STRING(name));
+    return -1;
 }
 
 int ZvObject_SetAttrString(ZvObject *v, const char *name, ZvObject *w)
 {
     if (Zv_TYPE(v)->tp_setattr != nullptr) return (*Zv_TYPE(v)->tp_setattr)(v, (char *)name, w);
-    ZvObject *s = ZvString_InternFromString(name);
-    if (s == nullptr) return -1;
-    int res = ZvObject_SetAttr(v, s, w);
-    Zv_DECREF(s);
-    return res;
+    zv::Ref s(ZvString_InternFromString(name));
+    if (!s) return -1;
+    return ZvObject_SetAttr(v, s.get(), w);
 }
 
 ZvObject **_ZvObject_GetDictPtr(ZvObject *obj)
@@ -394,6 +750,7 @@ ZvObject **_ZvObject_GetDictPtr(ZvObject *obj)
     intptr_t off = tp->tp_dictoffset;
     if (off == 0) return nullptr;
     if (off < 0) {
+        /* Counted from the end; |ob_size| because longs keep their sign there. */
         int32_t n = Zv_SIZE(obj);
         size_t tsize = _ZvObject_VAR_SIZE(tp, n < 0 ? -(int64_t)n : n);
         off += (intptr_t)tsize;
@@ -409,12 +766,11 @@ ZvObject *ZvObject_SelfIter(ZvObject *obj)
 
 ZvObject *ZvObject_GenericGetAttr(ZvObject *obj, ZvObject *name)
 {
+    if (!check_attr_name(name)) return nullptr;
     ZvTypeObject *tp = Zv_TYPE(obj);
-    if (!ZvString_Check(name)) {
-        ZvErr_SetString(ZvExc_TypeError, "attribute name must be string");
-        return nullptr;
-    }
     if (tp->tp_dict == nullptr && ZvType_Ready(tp) < 0) return nullptr;
+    /* Data descriptors on the type win over the instance dictionary, which
+     * wins over non-data descriptors and plain class attributes. */
     ZvObject *descr = _ZvType_Lookup(tp, name);
     descrgetfunc f = nullptr;
     if (descr != nullptr && ZvType_HasFeature(Zv_TYPE(descr), Zv_TPFLAGS_HAVE_CLASS)) {
@@ -442,11 +798,8 @@ ZvObject *ZvObject_GenericGetAttr(ZvObject *obj, ZvObject *name)
 
 int ZvObject_GenericSetAttr(ZvObject *obj, ZvObject *name, ZvObject *value)
 {
+    if (!check_attr_name(name)) return -1;
     ZvTypeObject *tp = Zv_TYPE(obj);
-    if (!ZvString_Check(name)) {
-        ZvErr_SetString(ZvExc_TypeError, "attribute name must be string");
-        return -1;
-    }
     if (tp->tp_dict == nullptr && ZvType_Ready(tp) < 0) return -1;
     ZvObject *descr = _ZvType_Lookup(tp, name);
     if (descr != nullptr && ZvType_HasFeature(Zv_TYPE(descr), Zv_TPFLAGS_HAVE_CLASS) &&
@@ -477,7 +830,7 @@ int ZvObject_GenericSetAttr(ZvObject *obj, ZvObject *name, ZvObject *value)
     return -1;
 }
 
-/* --- truth ----------------------------------------------------------------- */
+/* --- truth, callability, dir() ------------------------------------------------------ */
 
 int ZvObject_IsTrue(ZvObject *v)
 {
@@ -502,13 +855,48 @@ int ZvObject_Not(ZvObject *v)
     return res < 0 ? res : res == 0;
 }
 
+/* Classic instances (callable when they have __call__) join this test
+ * when they exist. */
 int ZvCallable_Check(ZvObject *x)
 {
     if (x == nullptr) return 0;
     return Zv_TYPE(x)->tp_call != nullptr;
 }
 
-/* --- None and NotImplemented ------------------------------------------- */
+ZvObject *ZvObject_Dir(ZvObject *arg)
+{
+    zv::Ref dict;
+    if (arg == nullptr) {
+        /* The current frame's locals: frames arrive with the evaluation
+         * loop, and without one there is nothing to list. */
+        ZvObject *locals = ZvEval_GetLocals();
+        if (locals == nullptr) {
+            if (!ZvErr_Occurred()) ZvErr_SetString(ZvExc_SystemError, "frame does not exist");
+            return nullptr;
+        }
+        dict = zv::Ref::borrow(locals);
+    } else if (ZvType_Check(arg)) {
+        dict.reset(ZvDict_New());
+        if (!dict || merge_class_dict(dict.get(), arg) < 0) return nullptr;
+    } else {
+        dict.reset(instance_dir_dict(arg));
+        if (!dict) return nullptr;
+    }
+    if (!ZvDict_Check(dict.get())) {
+        ZvErr_SetString(ZvExc_TypeError, "Expected keys() to be a list.");
+        return nullptr;
+    }
+    zv::Ref keys(ZvDict_Keys(dict.get()));
+    if (!keys) return nullptr;
+    if (!ZvList_Check(keys.get())) {
+        ZvErr_SetString(ZvExc_TypeError, "Expected keys() to be a list.");
+        return nullptr;
+    }
+    if (ZvList_Sort(keys.get()) < 0) return nullptr;
+    return keys.release();
+}
+
+/* --- None and NotImplemented ------------------------------------------------------- */
 
 static ZvObject *none_repr(ZvObject *) { return ZvString_FromString("None"); }
 static ZvObject *notimplemented_repr(ZvObject *) { return ZvString_FromString("NotImplemented"); }
@@ -531,6 +919,8 @@ ZvTypeObject ZvNotImplemented_Type = {
 
 ZvObject _Zv_NotImplementedStruct = {1, &ZvNotImplemented_Type};
 
+/* The weak reference type is readied between 'type' and 'bool' once it
+ * exists ("Can't initialize 'weakref'"). */
 void _Zv_ReadyTypes(void)
 {
     if (ZvType_Ready(&ZvType_Type) < 0) Zv_FatalError("Can't initialize 'type'");
@@ -542,22 +932,31 @@ void _Zv_ReadyTypes(void)
         Zv_FatalError("Can't initialize type(NotImplemented)");
 }
 
-/* --- trashcan ------------------------------------------------------------ */
+/* --- trashcan -------------------------------------------------------------------- */
 
 int _ZvTrash_delete_nesting = 0;
 ZvObject *_ZvTrash_delete_later = nullptr;
 
 /* Parked objects are chained through the gc_prev word of their collector
- * header; every container that uses the trashcan is a collected type. */
+ * header.  That word is free only while the object is in no generation
+ * list, so an object still tracked is untracked first (its deallocator
+ * untracks again later, harmlessly); an object without the header has no
+ * such word and cannot be parked at all. */
 void _ZvTrash_deposit_object(ZvObject *op)
 {
+    if (!ZvType_HasFeature(Zv_TYPE(op), Zv_TPFLAGS_HAVE_GC))
+        Zv_FatalError("_ZvTrash_deposit_object: object has no collector header");
+    if (_ZvGC_IS_TRACKED(op)) ZvObject_GC_UnTrack(op);
     _Zv_AS_GC(op)->gc.gc_prev = (ZvGC_Head *)_ZvTrash_delete_later;
     _ZvTrash_delete_later = op;
 }
 
+/* Runs the postponed deallocations one at a time, each unlinked before its
+ * deallocator runs; the raised nesting keeps those deallocators from
+ * draining the list recursively, so the native stack stays bounded. */
 void _ZvTrash_destroy_chain(void)
 {
-    while (_ZvTrash_delete_later) {
+    while (_ZvTrash_delete_later != nullptr) {
         ZvObject *op = _ZvTrash_delete_later;
         _ZvTrash_delete_later = (ZvObject *)_Zv_AS_GC(op)->gc.gc_prev;
         ++_ZvTrash_delete_nesting;

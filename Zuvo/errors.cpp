@@ -1,20 +1,66 @@
-/* The error indicator of the current thread state.
+/* The error indicator of the current thread state, and the helpers that
+ * set, match, normalize and report errors.
  *
- * A failing function stores (type, value, traceback) here and returns NULL
- * or -1; callers propagate until someone handles or prints it. */
+ * A failing function stores (type, value, traceback) in the current thread
+ * state and returns NULL or -1; callers propagate until someone handles or
+ * prints it.  The indicator owns its three references; all NULL means no
+ * error.  Only a real traceback object may sit in the traceback slot.
+ *
+ * Exception classes are, for now, the interim class records of
+ * exceptions.cpp; instances arrive with classic classes, so normalizing
+ * leaves the value as it was raised (see ZvErr_NormalizeException). */
 #include "zuvo.h"
 #include "exceptions_internal.h"
 
 #include <errno.h>
+#include <stdio.h>
 #include <string.h>
+
+#include "zvref.h"
+
+namespace {
+
+/* Whether `obj` is an exception class (as opposed to a string exception or
+ * any other object raised as is). */
+bool is_exception_class(ZvObject *obj) { return obj != nullptr && _ZvExcClass_Check(obj); }
+
+/* Prints `obj` to the error stream; a failure to print is not reported
+ * (there is nowhere left to report it). */
+void print_quietly(ZvObject *obj, FILE *f, int flags)
+{
+    if (ZvObject_Print(obj, f, flags) != 0) ZvErr_Clear();
+}
+
+/* Reads one piece of a line into buf (at most size - 1 characters), with
+ * universal newlines: "\r\n" and a lone "\r" become "\n".  Returns the
+ * number of characters stored (0 at end of file). */
+size_t read_piece(FILE *fp, char *buf, size_t size)
+{
+    size_t n = 0;
+    while (n + 1 < size) {
+        int c = getc(fp);
+        if (c == EOF) break;
+        if (c == '\r') {
+            int next = getc(fp);
+            if (next != '\n' && next != EOF) ungetc(next, fp);
+            c = '\n';
+        }
+        buf[n++] = (char)c;
+        if (c == '\n') break;
+    }
+    buf[n] = '\0';
+    return n;
+}
+
+} // namespace
 
 extern "C" {
 
 void ZvErr_Restore(ZvObject *type, ZvObject *value, ZvObject *traceback)
 {
-    ZvThreadState *ts = ZvThreadState_GET();
-    /* Only a real traceback object may sit in the indicator; tracebacks
-     * arrive with the evaluation loop, so until then none is kept. */
+    ZvThreadState *ts = ZvThreadState_Get();
+    /* Only a real traceback object may sit in the indicator; the traceback
+     * type arrives with the evaluation loop, so until then none is kept. */
     Zv_XDECREF(traceback);
     traceback = nullptr;
     ZvObject *oldtype = ts->curexc_type, *oldvalue = ts->curexc_value,
@@ -22,6 +68,7 @@ void ZvErr_Restore(ZvObject *type, ZvObject *value, ZvObject *traceback)
     ts->curexc_type = type;
     ts->curexc_value = value;
     ts->curexc_traceback = traceback;
+    /* Released last: a destructor run here may itself look at the error. */
     Zv_XDECREF(oldtype);
     Zv_XDECREF(oldvalue);
     Zv_XDECREF(oldtb);
@@ -51,7 +98,7 @@ ZvObject *ZvErr_Occurred(void)
 
 void ZvErr_Fetch(ZvObject **p_type, ZvObject **p_value, ZvObject **p_traceback)
 {
-    ZvThreadState *ts = ZvThreadState_GET();
+    ZvThreadState *ts = ZvThreadState_Get();
     *p_type = ts->curexc_type;
     *p_value = ts->curexc_value;
     *p_traceback = ts->curexc_traceback;
@@ -64,13 +111,12 @@ int ZvErr_GivenExceptionMatches(ZvObject *err, ZvObject *exc)
 {
     if (err == nullptr || exc == nullptr) return 0;
     if (ZvTuple_Check(exc)) {
-        int n = ZvTuple_Size(exc);
+        int n = ZvTuple_GET_SIZE(exc);
         for (int i = 0; i < n; i++)
             if (ZvErr_GivenExceptionMatches(err, ZvTuple_GET_ITEM(exc, i))) return 1;
         return 0;
     }
-    if (Zv_TYPE(err) == &_ZvExcClass_Type && Zv_TYPE(exc) == &_ZvExcClass_Type)
-        return _ZvExcClass_IsSubclass(err, exc);
+    if (is_exception_class(err) && is_exception_class(exc)) return _ZvExcClass_IsSubclass(err, exc);
     return err == exc;
 }
 
@@ -79,8 +125,14 @@ int ZvErr_ExceptionMatches(ZvObject *exc)
     return ZvErr_GivenExceptionMatches(ZvErr_Occurred(), exc);
 }
 
-void ZvErr_NormalizeException(ZvObject **exc, ZvObject **val, ZvObject **)
+/* Makes the value fit the type.  A missing value becomes None; a type that
+ * is not a class (a string exception) keeps its value as raised.  Building
+ * an instance of the class from the value (steps 3 and 4 of the rules) needs
+ * class instances, which arrive with classic classes; until then the value
+ * stays as raised, which is what every reader of the indicator sees today. */
+void ZvErr_NormalizeException(ZvObject **exc, ZvObject **val, ZvObject **tb)
 {
+    (void)tb;
     if (*exc == nullptr) return;
     if (*val == nullptr) {
         Zv_INCREF(Zv_None);
@@ -91,6 +143,7 @@ void ZvErr_NormalizeException(ZvObject **exc, ZvObject **val, ZvObject **)
 ZvObject *ZvErr_NoMemory(void)
 {
     if (ZvErr_ExceptionMatches(ZvExc_MemoryError)) return nullptr;
+    /* The pre-made value: reporting lack of memory must not need memory. */
     if (ZvExc_MemoryErrorInst != nullptr)
         ZvErr_SetObject(ZvExc_MemoryError, ZvExc_MemoryErrorInst);
     else
@@ -125,36 +178,33 @@ ZvObject *ZvErr_Format(ZvObject *exception, const char *format, ...)
     return nullptr;
 }
 
+/* --- errors from the system ------------------------------------------------ */
+
 ZvObject *ZvErr_SetFromErrnoWithFilenameObject(ZvObject *exc, ZvObject *filenameObject)
 {
     int i = errno;
+    /* An interrupted call: a signal handler that raised wins. */
+    if (i == EINTR && ZvErr_CheckSignals() != 0) return nullptr;
     const char *s = i == 0 ? "Error" : strerror(i);
-    ZvObject *num = ZvInt_FromLong(i);
-    ZvObject *msg = ZvString_FromString(s);
-    ZvObject *v = nullptr;
-    if (num != nullptr && msg != nullptr) {
-        if (filenameObject != nullptr)
-            v = ZvTuple_Pack(3, num, msg, filenameObject);
-        else
-            v = ZvTuple_Pack(2, num, msg);
-    }
-    Zv_XDECREF(num);
-    Zv_XDECREF(msg);
-    if (v != nullptr) {
-        ZvErr_SetObject(exc, v);
-        Zv_DECREF(v);
-    }
+    zv::Ref num(ZvInt_FromLong(i));
+    zv::Ref msg(ZvString_FromString(s));
+    if (!num || !msg) return nullptr;
+    zv::Ref v(filenameObject != nullptr ? ZvTuple_Pack(3, num.get(), msg.get(), filenameObject)
+                                        : ZvTuple_Pack(2, num.get(), msg.get()));
+    if (v) ZvErr_SetObject(exc, v.get());
     return nullptr;
 }
 
 ZvObject *ZvErr_SetFromErrnoWithFilename(ZvObject *exc, const char *filename)
 {
-    int saved = errno;
-    ZvObject *name = filename ? ZvString_FromString(filename) : nullptr;
+    int saved = errno; /* creating the name may touch errno */
+    zv::Ref name;
+    if (filename != nullptr) {
+        name.reset(ZvString_FromString(filename));
+        if (!name) return nullptr;
+    }
     errno = saved;
-    ZvErr_SetFromErrnoWithFilenameObject(exc, name);
-    Zv_XDECREF(name);
-    return nullptr;
+    return ZvErr_SetFromErrnoWithFilenameObject(exc, name.get());
 }
 
 ZvObject *ZvErr_SetFromErrno(ZvObject *exc)
@@ -164,5 +214,142 @@ ZvObject *ZvErr_SetFromErrno(ZvObject *exc)
 
 /* Pending signals are checked here once the signal module exists. */
 int ZvErr_CheckSignals(void) { return 0; }
+
+/* --- new exception classes --------------------------------------------------- */
+
+ZvObject *ZvErr_NewException(const char *name, ZvObject *base, ZvObject *dict)
+{
+    if (name == nullptr || (dict != nullptr && !ZvDict_Check(dict))) {
+        ZvErr_BadInternalCall();
+        return nullptr;
+    }
+    const char *dot = strrchr(name, '.');
+    if (dot == nullptr) {
+        ZvErr_SetString(ZvExc_SystemError, "ZvErr_NewException: name must be module.class");
+        return nullptr;
+    }
+    if (base == nullptr) base = ZvExc_Exception;
+    /* A base that is not a class makes a string exception. */
+    if (!is_exception_class(base)) return ZvString_FromString(name);
+    zv::Ref mydict;
+    if (dict == nullptr) {
+        mydict.reset(ZvDict_New());
+        if (!mydict) return nullptr;
+        dict = mydict.get();
+    }
+    if (ZvDict_GetItemString(dict, "__module__") == nullptr) {
+        zv::Ref modname(ZvString_FromStringAndSize(name, (int)(dot - name)));
+        if (!modname || ZvDict_SetItemString(dict, "__module__", modname.get()) < 0)
+            return nullptr;
+    }
+    return _ZvExcClass_New(dot + 1, base, dict);
+}
+
+/* --- reporting ------------------------------------------------------------- */
+
+/* For errors that cannot propagate (destructors, callbacks).  The report goes
+ * to the process's error stream; sys.stderr takes over once sys exists. */
+void ZvErr_WriteUnraisable(ZvObject *obj)
+{
+    ZvObject *t, *v, *tb;
+    ZvErr_Fetch(&t, &v, &tb);
+    FILE *f = stderr;
+    fputs("Exception ", f);
+    if (t != nullptr) print_quietly(t, f, Zv_PRINT_RAW);
+    if (v != nullptr && v != Zv_None) {
+        fputs(": ", f);
+        print_quietly(v, f, 0);
+    }
+    fputs(" in ", f);
+    print_quietly(obj, f, 0);
+    fputs(" ignored\n", f);
+    fflush(f);
+    ZvErr_Clear();
+    Zv_XDECREF(t);
+    Zv_XDECREF(v);
+    Zv_XDECREF(tb);
+}
+
+/* Until the warnings module is loaded at start-up every warning takes the
+ * fallback path: one line on the error stream, and the caller goes on. */
+int ZvErr_Warn(ZvObject *category, const char *message)
+{
+    (void)category;
+    fprintf(stderr, "warning: %s\n", message);
+    return 0;
+}
+
+int ZvErr_WarnExplicit(ZvObject *category, const char *message, const char *filename, int lineno,
+                       const char *module, ZvObject *registry)
+{
+    (void)category;
+    (void)filename;
+    (void)lineno;
+    (void)module;
+    (void)registry;
+    fprintf(stderr, "warning: %s\n", message);
+    return 0;
+}
+
+/* --- syntax error locations ---------------------------------------------------- */
+
+/* Sets an attribute, ignoring failure (the value may not take attributes). */
+static void set_attr_quietly(ZvObject *v, const char *name, ZvObject *value)
+{
+    if (value == nullptr || ZvObject_SetAttrString(v, name, value) < 0) ZvErr_Clear();
+}
+
+void ZvErr_SyntaxLocation(const char *filename, int lineno)
+{
+    ZvObject *exc, *v, *tb;
+    ZvErr_Fetch(&exc, &v, &tb);
+    ZvErr_NormalizeException(&exc, &v, &tb);
+    if (v != nullptr) {
+        zv::Ref line(ZvInt_FromLong(lineno));
+        set_attr_quietly(v, "lineno", line.get());
+        if (filename != nullptr) {
+            zv::Ref fn(ZvString_FromString(filename));
+            set_attr_quietly(v, "filename", fn.get());
+            zv::Ref text(ZvErr_ProgramText(filename, lineno));
+            if (text) set_attr_quietly(v, "text", text.get());
+        }
+        set_attr_quietly(v, "offset", Zv_None);
+        if (exc != ZvExc_SyntaxError) {
+            if (!ZvObject_HasAttrString(v, "msg")) {
+                zv::Ref msg(ZvObject_Str(v));
+                set_attr_quietly(v, "msg", msg.get());
+            }
+            if (!ZvObject_HasAttrString(v, "print_file_and_line"))
+                set_attr_quietly(v, "print_file_and_line", Zv_None);
+        }
+    }
+    ZvErr_Restore(exc, v, tb);
+}
+
+/* Line `lineno` (1-based) of the file, leading blanks removed, newline
+ * kept; NULL when there is no such file or line.  Lines are read in pieces
+ * of at most 999 characters, so a long line costs no more memory; a piece
+ * that does not end in a newline continues the same line.  Of the wanted
+ * line the first piece is returned. */
+ZvObject *ZvErr_ProgramText(const char *filename, int lineno)
+{
+    if (filename == nullptr || *filename == '\0' || lineno <= 0) return nullptr;
+    FILE *fp = fopen(filename, "rb");
+    if (fp == nullptr) return nullptr;
+    char buf[1000];
+    size_t n = 0;
+    for (int i = 1; i < lineno; i++) {
+        do {
+            n = read_piece(fp, buf, sizeof buf);
+        } while (n > 0 && buf[n - 1] != '\n');
+        if (n == 0) break; /* end of file before the wanted line */
+    }
+    if (lineno == 1 || n > 0) n = read_piece(fp, buf, sizeof buf);
+    fclose(fp);
+    if (n == 0) return nullptr;
+    const char *p = buf;
+    while (*p == ' ' || *p == '\t' || *p == '\f') p++;
+    return ZvString_FromString(p);
+}
 
 } // extern "C"

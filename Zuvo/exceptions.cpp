@@ -1,23 +1,43 @@
 /* The standard exception objects.
  *
- * Until classic classes exist, each standard exception is a small static
- * class record that knows its name and its base, so that matching an error
- * against a base class (KeyError against LookupError) works already.  The
+ * Until classic classes exist, each exception class is a small record that
+ * knows its name, its base and (for classes made at run time by
+ * ZvErr_NewException) its dictionary, so that matching an error against a
+ * base class (KeyError against LookupError) works already.  The standard
  * records are created at start-up in the order of the class table and held
- * in the ZvExc_* globals. */
+ * in the ZvExc_* globals; each record owns a reference to its base. */
 #include "zuvo.h"
 #include "exceptions_internal.h"
 
 extern "C" {
 
+/* The module part of a class's full name: the dictionary's __module__ when
+ * it is a string, else the standard classes' module. */
+static const char *excclass_module(ZvExcClassObject *c)
+{
+    ZvObject *mod = c->dict ? ZvDict_GetItemString(c->dict, "__module__") : nullptr;
+    return (mod != nullptr && ZvString_Check(mod)) ? ZvString_AS_STRING(mod) : "exceptions";
+}
+
 static ZvObject *excclass_repr(ZvObject *self)
 {
-    return ZvString_FromFormat("<class exceptions.%s>", ((ZvExcClassObject *)self)->name);
+    auto *c = (ZvExcClassObject *)self;
+    return ZvString_FromFormat("<class %s.%s>", excclass_module(c), c->name);
+}
+
+/* str() of a class is its full name, as the traceback printer shows it. */
+static ZvObject *excclass_str(ZvObject *self)
+{
+    auto *c = (ZvExcClassObject *)self;
+    return ZvString_FromFormat("%s.%s", excclass_module(c), c->name);
 }
 
 static void excclass_dealloc(ZvObject *self)
 {
-    Zv_XDECREF(((ZvExcClassObject *)self)->base);
+    auto *c = (ZvExcClassObject *)self;
+    Zv_XDECREF(c->base);
+    Zv_XDECREF(c->dict);
+    Zv_XDECREF(c->name_obj);
     ZvObject_Free(self);
 }
 
@@ -25,6 +45,7 @@ ZvTypeObject _ZvExcClass_Type = {
     ZvObject_HEAD_INIT(&ZvType_Type) 0,
     "classobj", sizeof(ZvExcClassObject), 0,
     excclass_dealloc, nullptr, nullptr, nullptr, nullptr, excclass_repr,
+    nullptr, nullptr, nullptr, nullptr, nullptr, excclass_str,
 };
 
 #define EXC_ROW(name, base) ZvObject *ZvExc_##name = nullptr;
@@ -34,19 +55,35 @@ ZvObject *ZvExc_MemoryErrorInst = nullptr;
 
 int _ZvExcClass_IsSubclass(ZvObject *cls, ZvObject *base)
 {
-    for (; cls != nullptr && Zv_TYPE(cls) == &_ZvExcClass_Type;
-         cls = ((ZvExcClassObject *)cls)->base)
+    for (; cls != nullptr && _ZvExcClass_Check(cls); cls = ((ZvExcClassObject *)cls)->base)
         if (cls == base) return 1;
     return 0;
 }
 
-static ZvObject *new_excclass(const char *name, ZvObject *base)
+static ZvExcClassObject *alloc_excclass(ZvObject *base, ZvObject *dict)
 {
     auto *c = (ZvExcClassObject *)_ZvObject_New(&_ZvExcClass_Type);
     if (c == nullptr) return nullptr;
-    c->name = name;
+    c->name = "";
+    c->name_obj = nullptr;
     c->base = base;
+    c->dict = dict;
     Zv_XINCREF(base);
+    Zv_XINCREF(dict);
+    return c;
+}
+
+ZvObject *_ZvExcClass_New(const char *name, ZvObject *base, ZvObject *dict)
+{
+    ZvObject *name_obj = ZvString_FromString(name);
+    if (name_obj == nullptr) return nullptr;
+    ZvExcClassObject *c = alloc_excclass(base, dict);
+    if (c == nullptr) {
+        Zv_DECREF(name_obj);
+        return nullptr;
+    }
+    c->name_obj = name_obj;
+    c->name = ZvString_AS_STRING(name_obj);
     return (ZvObject *)c;
 }
 
@@ -63,8 +100,10 @@ void _ZvExc_Init(void)
 #undef EXC_ROW
     };
     for (const Row &r : rows) {
-        *r.global = new_excclass(r.name, r.base ? *r.base : nullptr);
-        if (*r.global == nullptr) Zv_FatalError("can't create the standard exceptions");
+        ZvExcClassObject *c = alloc_excclass(r.base ? *r.base : nullptr, nullptr);
+        if (c == nullptr) Zv_FatalError("can't create the standard exceptions");
+        c->name = r.name;
+        *r.global = (ZvObject *)c;
     }
     /* Without instances yet, the pre-allocated out-of-memory value is the
      * class itself: raising it never needs memory. */

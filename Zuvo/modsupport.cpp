@@ -1,4 +1,9 @@
-/* Value building for native code: Zv_BuildValue and Zv_VaBuildValue.
+/* Value building and module definition for native code.
+ *
+ * Zv_InitModule4 turns a method table into a module registered in
+ * sys.modules; the ZvModule_Add* helpers populate it.
+ *
+ * Zv_BuildValue and Zv_VaBuildValue:
  *
  * A build format is a string of units, each taking its native value(s)
  * from the argument list and making one object: "i" an int, "s" a string,
@@ -411,6 +416,103 @@ ZvObject *Zv_VaBuildValue(const char *format, va_list va)
     ZvObject *r = va_build_value(format, &lva);
     va_end(lva);
     return r;
+}
+
+} // extern "C"
+
+/* --- module definition --------------------------------------------------- */
+
+extern "C" {
+
+/* The full dotted name of an extension module being loaded inside a
+ * package, set by the import system around the module's init function. */
+const char *_Zv_PackageContext = nullptr;
+
+ZvObject *Zv_InitModule4(const char *name, ZvMethodDef *methods, const char *doc,
+                         ZvObject *passthrough, int module_api_version)
+{
+    if (!Zv_IsInitialized()) Zv_FatalError("Interpreter not initialized (version mismatch?)");
+    if (module_api_version != ZUVO_API_VERSION) {
+        char message[512];
+        snprintf(message, sizeof(message),
+                 "Zuvo C API version mismatch for module %.100s: This Zuvo has API version "
+                 "%d, module %.100s has version %d.",
+                 name, ZUVO_API_VERSION, name, module_api_version);
+        if (ZvErr_Warn(ZvExc_RuntimeWarning, message)) return nullptr;
+    }
+    /* Inside a package the module's real name is the full dotted context. */
+    if (_Zv_PackageContext != nullptr) {
+        const char *p = strrchr(_Zv_PackageContext, '.');
+        if (p != nullptr && strcmp(name, p + 1) == 0) {
+            name = _Zv_PackageContext;
+            _Zv_PackageContext = nullptr;
+        }
+    }
+    ZvObject *m = ZvImport_AddModule(name);
+    if (m == nullptr) return nullptr;
+    ZvObject *d = ZvModule_GetDict(m);
+    if (methods != nullptr) {
+        ZvObject *n = ZvString_FromString(name);
+        if (n == nullptr) return nullptr;
+        for (ZvMethodDef *ml = methods; ml->ml_name != nullptr; ml++) {
+            if (ml->ml_flags & (METH_CLASS | METH_STATIC)) {
+                ZvErr_SetString(ZvExc_ValueError,
+                                "module functions cannot set METH_CLASS or METH_STATIC");
+                Zv_DECREF(n);
+                return nullptr;
+            }
+            ZvObject *v = ZvCFunction_NewEx(ml, passthrough, n);
+            if (v == nullptr || ZvDict_SetItemString(d, ml->ml_name, v) != 0) {
+                Zv_XDECREF(v);
+                Zv_DECREF(n);
+                return nullptr;
+            }
+            Zv_DECREF(v);
+        }
+        Zv_DECREF(n);
+    }
+    if (doc != nullptr) {
+        ZvObject *v = ZvString_FromString(doc);
+        if (v == nullptr || ZvDict_SetItemString(d, "__doc__", v) != 0) {
+            Zv_XDECREF(v);
+            return nullptr;
+        }
+        Zv_DECREF(v);
+    }
+    return m;
+}
+
+int ZvModule_AddObject(ZvObject *m, const char *name, ZvObject *o)
+{
+    if (!ZvModule_Check(m)) {
+        ZvErr_SetString(ZvExc_TypeError, "ZvModule_AddObject() needs module as first arg");
+        Zv_XDECREF(o);
+        return -1;
+    }
+    if (o == nullptr) {
+        if (!ZvErr_Occurred())
+            ZvErr_SetString(ZvExc_TypeError, "ZvModule_AddObject() needs non-NULL value");
+        return -1;
+    }
+    ZvObject *dict = ZvModule_GetDict(m);
+    if (dict == nullptr) {
+        ZvErr_Format(ZvExc_SystemError, "module '%s' has no __dict__", ZvModule_GetName(m));
+        Zv_DECREF(o);
+        return -1;
+    }
+    int res = ZvDict_SetItemString(dict, name, o);
+    Zv_DECREF(o);
+    return res == 0 ? 0 : -1;
+}
+
+int ZvModule_AddIntConstant(ZvObject *m, const char *name, int32_t value)
+{
+    return ZvModule_AddObject(m, name, ZvInt_FromLong(value));
+}
+
+int ZvModule_AddStringConstant(ZvObject *m, const char *name, const char *value)
+{
+    return ZvModule_AddObject(m, name, ZvString_FromString(value));
 }
 
 } // extern "C"

@@ -1,7 +1,8 @@
 /* Starting and stopping the runtime, and fatal errors.
  *
- * Start-up creates the interpreter and its first thread state, readies the
- * core types and creates the standard exceptions; shut-down undoes it in
+ * Start-up creates the interpreter and its first thread state, makes it
+ * current, registers it for the automatic lock state, readies the core
+ * types and creates the standard exceptions; shut-down undoes it in
  * reverse and frees the caches and free lists. */
 #include "zuvo.h"
 
@@ -14,6 +15,9 @@ void _ZvExc_Fini(void);
 
 static int initialized = 0;
 
+/* Internal inconsistencies from which there is no recovery end here; the
+ * message goes straight to the process's error stream (nothing above the
+ * C library can be trusted any more). */
 void Zv_FatalError(const char *msg)
 {
     fprintf(stderr, "Fatal Zuvo error: %s\n", msg);
@@ -32,7 +36,10 @@ void Zv_Initialize(void)
     ZvThreadState *ts = ZvThreadState_New(interp);
     if (ts == nullptr) Zv_FatalError("Zv_Initialize: can't make first thread");
     (void)ZvThreadState_Swap(ts);
+    _ZvGILState_Init(interp, ts);
     _Zv_ReadyTypes();
+    interp->modules = ZvDict_New();
+    if (interp->modules == nullptr) Zv_FatalError("Zv_Initialize: can't make modules dictionary");
     _ZvExc_Init();
 }
 
@@ -46,12 +53,14 @@ void Zv_Finalize(void)
     _ZvExc_Fini();
     (void)ZvThreadState_Swap(nullptr);
     ZvInterpreterState_Delete(interp);
+    _ZvGILState_Fini();
     _Zv_ReleaseInternedStrings();
     ZvString_Fini();
     ZvTuple_Fini();
     ZvList_Fini();
     ZvDict_Fini();
     ZvInt_Fini();
+    ZvCFunction_Fini();
 }
 
 } // extern "C"

@@ -1,37 +1,139 @@
-/* Interpreter and thread states.
+/* Interpreter and thread states, the interpreter lock, the automatic lock
+ * state, pending calls, the recursion limit and the frame/hook queries.
  *
- * One interpreter state per interpreter holds what its threads share; one
- * thread state per OS thread holds its frame chain, recursion depth, hooks
- * and error indicator.  This first version keeps the lists and the current
- * state; the interpreter lock and the automatic lock state join it. */
+ * Interpreter states form a list (newest first) and each owns a list of
+ * its thread states (newest first); head_mutex guards both kinds of list,
+ * and is held only for short list operations.  Exactly one thread state is
+ * current while its thread holds the interpreter lock; the lock does not
+ * exist until ZvEval_InitThreads, and until then nothing is ever released.
+ *
+ * The automatic lock state stores each OS thread's thread state under one
+ * storage key (autoTLSkey), so that code called from a thread the
+ * interpreter did not create can find or make its state; gilstate_counter
+ * counts the nested Ensure calls that rely on a state.
+ *
+ * The pending-call queue is written by signal handlers and read by the
+ * main thread without a lock: the writer only advances pendinglast, the
+ * reader only pendingfirst, one slot always stays empty, and each side has
+ * its own busy flag against re-entry. */
 #include "zuvo.h"
 
-#include <pthread.h>
+#include <errno.h>
 #include <stdlib.h>
+
+/* The verbose flag lives with the command-line flags; until they are
+ * linked into the library the weak reference reads as absent (not
+ * verbose). */
+extern "C" ZvAPI_EXPORT int Zv_VerboseFlag __attribute__((weak));
+
+namespace {
+
+ZvInterpreterState *interp_head = nullptr;
+ZvThread_type_lock head_mutex = nullptr;
+
+void head_lock()
+{
+    if (head_mutex != nullptr) ZvThread_acquire_lock(head_mutex, WAIT_LOCK);
+}
+void head_unlock()
+{
+    if (head_mutex != nullptr) ZvThread_release_lock(head_mutex);
+}
+
+ZvThread_type_lock interpreter_lock = nullptr;
+unsigned long main_thread = 0;
+
+int autoTLSkey = 0;
+ZvInterpreterState *autoInterpreterState = nullptr;
+
+struct _frame *threadstate_getframe(ZvThreadState *ts) { return ts->frame; }
+
+/* Unlinks `tstate` from its interpreter's list and frees it. */
+void tstate_delete_common(ZvThreadState *tstate)
+{
+    if (tstate == nullptr) Zv_FatalError("ZvThreadState_Delete: NULL tstate");
+    ZvInterpreterState *interp = tstate->interp;
+    if (interp == nullptr) Zv_FatalError("ZvThreadState_Delete: NULL interp");
+    head_lock();
+    ZvThreadState **p = &interp->tstate_head;
+    while (*p != tstate) {
+        if (*p == nullptr) {
+            head_unlock();
+            Zv_FatalError("ZvThreadState_Delete: invalid tstate");
+        }
+        p = &(*p)->next;
+    }
+    *p = tstate->next;
+    head_unlock();
+    free(tstate);
+}
+
+/* Forgets the calling thread's automatic state if it is `tstate`. */
+void forget_auto_state(ZvThreadState *tstate)
+{
+    if (autoTLSkey != 0 && ZvThread_get_key_value(autoTLSkey) == tstate)
+        ZvThread_delete_key_value(autoTLSkey);
+}
+
+/* --- pending calls -------------------------------------------------------- */
+
+constexpr int NPENDINGCALLS = 32;
+struct pending_call {
+    int (*func)(void *);
+    void *arg;
+};
+pending_call pendingcalls[NPENDINGCALLS];
+volatile int pendingfirst = 0;
+volatile int pendinglast = 0;
+volatile int adding_busy = 0;
+volatile int running_busy = 0;
+
+int recursion_limit = 1000;
+
+/* Clears one hook (the other stays) and recomputes use_tracing. */
+void clear_hook(ZvThreadState *ts, Zv_tracefunc *func, ZvObject **obj, Zv_tracefunc other)
+{
+    ZvObject *old = *obj;
+    *func = nullptr;
+    *obj = nullptr;
+    ts->use_tracing = other != nullptr;
+    Zv_XDECREF(old);
+}
+
+} // namespace
 
 extern "C" {
 
 ZvThreadState *_ZvThreadState_Current = nullptr;
 ZvThreadFrameGetter _ZvThreadState_GetFrame = nullptr;
 
-static ZvInterpreterState *interp_head = nullptr;
-
-static struct _frame *threadstate_getframe(ZvThreadState *ts) { return ts->frame; }
+/* --- interpreter and thread states --------------------------------------- */
 
 ZvInterpreterState *ZvInterpreterState_New(void)
 {
     auto *interp = (ZvInterpreterState *)calloc(1, sizeof(ZvInterpreterState));
     if (interp == nullptr) return nullptr;
-    interp->dlopenflags = 2;
+    if (head_mutex == nullptr) {
+        head_mutex = ZvThread_allocate_lock();
+        if (head_mutex == nullptr) {
+            free(interp);
+            return nullptr;
+        }
+    }
+    interp->dlopenflags = 2; /* load extension modules immediately */
+    head_lock();
     interp->next = interp_head;
     interp_head = interp;
+    head_unlock();
     return interp;
 }
 
 void ZvInterpreterState_Clear(ZvInterpreterState *interp)
 {
+    head_lock();
     for (ZvThreadState *ts = interp->tstate_head; ts != nullptr; ts = ts->next)
         ZvThreadState_Clear(ts);
+    head_unlock();
     Zv_CLEAR(interp->codec_search_path);
     Zv_CLEAR(interp->codec_search_cache);
     Zv_CLEAR(interp->codec_error_registry);
@@ -42,11 +144,25 @@ void ZvInterpreterState_Clear(ZvInterpreterState *interp)
 
 void ZvInterpreterState_Delete(ZvInterpreterState *interp)
 {
-    while (interp->tstate_head != nullptr) ZvThreadState_Delete(interp->tstate_head);
-    ZvInterpreterState **p;
-    for (p = &interp_head; *p != interp; p = &(*p)->next)
-        if (*p == nullptr) Zv_FatalError("ZvInterpreterState_Delete: invalid interp");
+    while (interp->tstate_head != nullptr) {
+        ZvThreadState *ts = interp->tstate_head;
+        ZvThreadState_Delete(ts);
+    }
+    head_lock();
+    ZvInterpreterState **p = &interp_head;
+    while (*p != interp) {
+        if (*p == nullptr) {
+            head_unlock();
+            Zv_FatalError("ZvInterpreterState_Delete: invalid interp");
+        }
+        p = &(*p)->next;
+    }
+    if (interp->tstate_head != nullptr) {
+        head_unlock();
+        Zv_FatalError("ZvInterpreterState_Delete: remaining threads");
+    }
     *p = interp->next;
+    head_unlock();
     free(interp);
 }
 
@@ -56,15 +172,26 @@ ZvThreadState *ZvThreadState_New(ZvInterpreterState *interp)
     if (ts == nullptr) return nullptr;
     if (_ZvThreadState_GetFrame == nullptr) _ZvThreadState_GetFrame = threadstate_getframe;
     ts->interp = interp;
-    ts->thread_id = (unsigned long)pthread_self();
+    ts->thread_id = ZvThread_get_thread_ident();
+    if (autoTLSkey != 0) {
+        if (ZvThread_set_key_value(autoTLSkey, ts) < 0)
+            Zv_FatalError("Couldn't create autoTLSkey mapping");
+        ts->gilstate_counter = 1;
+    }
+    head_lock();
     ts->next = interp->tstate_head;
     interp->tstate_head = ts;
+    head_unlock();
     return ts;
 }
 
 void ZvThreadState_Clear(ZvThreadState *ts)
 {
+    if (&Zv_VerboseFlag != nullptr && Zv_VerboseFlag && ts->frame != nullptr)
+        fprintf(stderr, "ZvThreadState_Clear: warning: thread still has a frame\n");
+    ZvObject *frame = (ZvObject *)ts->frame; /* frames are objects */
     ts->frame = nullptr;
+    Zv_XDECREF(frame);
     Zv_CLEAR(ts->dict);
     Zv_CLEAR(ts->async_exc);
     Zv_CLEAR(ts->curexc_type);
@@ -81,15 +208,22 @@ void ZvThreadState_Clear(ZvThreadState *ts)
 
 void ZvThreadState_Delete(ZvThreadState *ts)
 {
-    if (ts == nullptr) Zv_FatalError("ZvThreadState_Delete: NULL tstate");
-    if (ts == _ZvThreadState_Current) Zv_FatalError("ZvThreadState_Delete: tstate is still current");
-    ZvInterpreterState *interp = ts->interp;
-    if (interp == nullptr) Zv_FatalError("ZvThreadState_Delete: NULL interp");
-    ZvThreadState **p;
-    for (p = &interp->tstate_head; *p != ts; p = &(*p)->next)
-        if (*p == nullptr) Zv_FatalError("ZvThreadState_Delete: invalid tstate");
-    *p = ts->next;
-    free(ts);
+    if (ts == _ZvThreadState_Current && ts != nullptr)
+        Zv_FatalError("ZvThreadState_Delete: tstate is still current");
+    ZvThreadState *stored =
+        autoTLSkey != 0 ? (ZvThreadState *)ZvThread_get_key_value(autoTLSkey) : nullptr;
+    tstate_delete_common(ts);
+    if (stored == ts) ZvThread_delete_key_value(autoTLSkey);
+}
+
+void ZvThreadState_DeleteCurrent(void)
+{
+    ZvThreadState *ts = _ZvThreadState_Current;
+    if (ts == nullptr) Zv_FatalError("ZvThreadState_DeleteCurrent: no current tstate");
+    _ZvThreadState_Current = nullptr;
+    forget_auto_state(ts);
+    tstate_delete_common(ts);
+    if (interpreter_lock != nullptr) ZvThread_release_lock(interpreter_lock);
 }
 
 ZvThreadState *ZvThreadState_Get(void)
@@ -116,14 +250,206 @@ ZvObject *ZvThreadState_GetDict(void)
     return ts->dict;
 }
 
+int ZvThreadState_SetAsyncExc(unsigned long id, ZvObject *exc)
+{
+    ZvThreadState *cur = _ZvThreadState_Current;
+    if (cur == nullptr) return 0;
+    int count = 0;
+    head_lock();
+    for (ZvThreadState *p = cur->interp->tstate_head; p != nullptr; p = p->next) {
+        if (p->thread_id != id) continue;
+        ZvObject *old = p->async_exc;
+        Zv_XINCREF(exc);
+        p->async_exc = exc;
+        Zv_XDECREF(old);
+        count++;
+    }
+    head_unlock();
+    return count;
+}
+
 ZvInterpreterState *ZvInterpreterState_Head(void) { return interp_head; }
 ZvInterpreterState *ZvInterpreterState_Next(ZvInterpreterState *i) { return i->next; }
 ZvThreadState *ZvInterpreterState_ThreadHead(ZvInterpreterState *i) { return i->tstate_head; }
 ZvThreadState *ZvThreadState_Next(ZvThreadState *ts) { return ts->next; }
 
-/* --- recursion limit ------------------------------------------------------ */
+/* --- automatic lock state ------------------------------------------------ */
 
-static int recursion_limit = 1000;
+void _ZvGILState_Init(ZvInterpreterState *interp, ZvThreadState *tstate)
+{
+    autoTLSkey = ZvThread_create_key();
+    if (autoTLSkey == 0) Zv_FatalError("Couldn't create autoTLSkey mapping");
+    autoInterpreterState = interp;
+    if (ZvThread_set_key_value(autoTLSkey, tstate) < 0)
+        Zv_FatalError("Couldn't create autoTLSkey mapping");
+    tstate->gilstate_counter = 1;
+}
+
+void _ZvGILState_Fini(void)
+{
+    if (autoTLSkey != 0) ZvThread_delete_key(autoTLSkey);
+    autoTLSkey = 0;
+    autoInterpreterState = nullptr;
+}
+
+ZvThreadState *ZvGILState_GetThisThreadState(void)
+{
+    if (autoInterpreterState == nullptr || autoTLSkey == 0) return nullptr;
+    return (ZvThreadState *)ZvThread_get_key_value(autoTLSkey);
+}
+
+ZvGILState_STATE ZvGILState_Ensure(void)
+{
+    if (autoInterpreterState == nullptr || autoTLSkey == 0)
+        Zv_FatalError("ZvGILState_Ensure: the interpreter is not initialized");
+    auto *tcur = (ZvThreadState *)ZvThread_get_key_value(autoTLSkey);
+    bool current;
+    if (tcur == nullptr) {
+        tcur = ZvThreadState_New(autoInterpreterState);
+        if (tcur == nullptr) Zv_FatalError("Couldn't create thread-state for new thread");
+        tcur->gilstate_counter = 0;
+        current = false;
+    } else {
+        current = tcur == _ZvThreadState_Current;
+    }
+    if (!current) ZvEval_RestoreThread(tcur);
+    ++tcur->gilstate_counter;
+    return current ? ZvGILState_LOCKED : ZvGILState_UNLOCKED;
+}
+
+void ZvGILState_Release(ZvGILState_STATE oldstate)
+{
+    auto *tcur = autoTLSkey != 0 ? (ZvThreadState *)ZvThread_get_key_value(autoTLSkey) : nullptr;
+    if (tcur == nullptr)
+        Zv_FatalError("auto-releasing thread-state, but no thread-state for this thread");
+    if (tcur != _ZvThreadState_Current)
+        Zv_FatalError("This thread state must be current when releasing");
+    --tcur->gilstate_counter;
+    if (tcur->gilstate_counter == 0) {
+        ZvThreadState_Clear(tcur);
+        ZvThreadState_DeleteCurrent(); /* also releases the interpreter lock */
+    } else if (oldstate == ZvGILState_UNLOCKED) {
+        ZvEval_SaveThread();
+    }
+}
+
+/* --- the interpreter lock -------------------------------------------------- */
+
+int ZvEval_ThreadsInitialized(void) { return interpreter_lock != nullptr; }
+
+void ZvEval_InitThreads(void)
+{
+    if (interpreter_lock != nullptr) return;
+    interpreter_lock = ZvThread_allocate_lock();
+    if (interpreter_lock == nullptr) Zv_FatalError("ZvEval_InitThreads: can't create the lock");
+    ZvThread_acquire_lock(interpreter_lock, WAIT_LOCK);
+    main_thread = ZvThread_get_thread_ident();
+}
+
+void ZvEval_AcquireLock(void)
+{
+    if (interpreter_lock != nullptr) ZvThread_acquire_lock(interpreter_lock, WAIT_LOCK);
+}
+
+void ZvEval_ReleaseLock(void)
+{
+    if (interpreter_lock != nullptr) ZvThread_release_lock(interpreter_lock);
+}
+
+void ZvEval_AcquireThread(ZvThreadState *tstate)
+{
+    if (tstate == nullptr) Zv_FatalError("ZvEval_AcquireThread: NULL new thread state");
+    ZvEval_AcquireLock();
+    if (ZvThreadState_Swap(tstate) != nullptr)
+        Zv_FatalError("ZvEval_AcquireThread: non-NULL old thread state");
+}
+
+void ZvEval_ReleaseThread(ZvThreadState *tstate)
+{
+    if (tstate == nullptr) Zv_FatalError("ZvEval_ReleaseThread: NULL thread state");
+    if (ZvThreadState_Swap(nullptr) != tstate)
+        Zv_FatalError("ZvEval_ReleaseThread: wrong thread state");
+    ZvEval_ReleaseLock();
+}
+
+ZvThreadState *ZvEval_SaveThread(void)
+{
+    ZvThreadState *tstate = ZvThreadState_Swap(nullptr);
+    if (tstate == nullptr) Zv_FatalError("ZvEval_SaveThread: NULL tstate");
+    ZvEval_ReleaseLock();
+    return tstate;
+}
+
+void ZvEval_RestoreThread(ZvThreadState *tstate)
+{
+    if (tstate == nullptr) Zv_FatalError("ZvEval_RestoreThread: NULL tstate");
+    if (interpreter_lock != nullptr) {
+        /* The caller just made a system call whose errno it still needs. */
+        int err = errno;
+        ZvThread_acquire_lock(interpreter_lock, WAIT_LOCK);
+        errno = err;
+    }
+    ZvThreadState_Swap(tstate);
+}
+
+/* After fork() the child has only the calling thread; the old lock may be
+ * held by a thread that no longer exists, so it is abandoned, not freed. */
+void ZvEval_ReInitThreads(void)
+{
+    if (interpreter_lock == nullptr) return;
+    interpreter_lock = ZvThread_allocate_lock();
+    if (interpreter_lock == nullptr) Zv_FatalError("ZvEval_ReInitThreads: can't create the lock");
+    ZvThread_acquire_lock(interpreter_lock, WAIT_LOCK);
+    main_thread = ZvThread_get_thread_ident();
+}
+
+/* --- pending calls ------------------------------------------------------- */
+
+int _Zv_CheckInterval = 100;
+volatile int _Zv_Ticker = 100;
+volatile int _Zv_PendingThingsToDo = 0;
+
+int Zv_AddPendingCall(int (*func)(void *), void *arg)
+{
+    if (adding_busy) return -1;
+    adding_busy = 1;
+    int i = pendinglast;
+    int j = (i + 1) % NPENDINGCALLS;
+    if (j == pendingfirst) { /* full: 31 calls wait */
+        adding_busy = 0;
+        return -1;
+    }
+    pendingcalls[i].func = func;
+    pendingcalls[i].arg = arg;
+    pendinglast = j;
+    _Zv_Ticker = 0; /* make the evaluation loop look at once */
+    _Zv_PendingThingsToDo = 1;
+    adding_busy = 0;
+    return 0;
+}
+
+int Zv_MakePendingCalls(void)
+{
+    if (main_thread != 0 && ZvThread_get_thread_ident() != main_thread) return 0;
+    if (running_busy) return 0;
+    running_busy = 1;
+    _Zv_PendingThingsToDo = 0;
+    while (pendingfirst != pendinglast) {
+        int i = pendingfirst;
+        pending_call call = pendingcalls[i];
+        pendingfirst = (i + 1) % NPENDINGCALLS;
+        if (call.func(call.arg) < 0) {
+            running_busy = 0;
+            _Zv_PendingThingsToDo = 1; /* the rest waits for the next round */
+            return -1;
+        }
+    }
+    running_busy = 0;
+    return 0;
+}
+
+/* --- recursion limit -------------------------------------------------------- */
+
 int _Zv_CheckRecursionLimit = 1000;
 
 int Zv_GetRecursionLimit(void) { return recursion_limit; }
@@ -146,11 +472,96 @@ int _Zv_CheckRecursiveCall(const char *where)
     return 0;
 }
 
+/* --- frame and hook queries ------------------------------------------------
+ * Frames arrive with the evaluation loop.  Every query reads the current
+ * frame through _ZvThreadState_GetFrame; while no frame can exist the
+ * frame-dependent answers are the "no frame runs" ones. */
+
 struct _frame *ZvEval_GetFrame(void)
 {
     ZvThreadState *ts = ZvThreadState_GET();
-    return (ts != nullptr && _ZvThreadState_GetFrame != nullptr) ? _ZvThreadState_GetFrame(ts)
-                                                                  : nullptr;
+    if (ts == nullptr || _ZvThreadState_GetFrame == nullptr) return nullptr;
+    return _ZvThreadState_GetFrame(ts);
 }
+
+ZvObject *ZvEval_GetBuiltins(void)
+{
+    if (ZvEval_GetFrame() != nullptr) return nullptr; /* f_builtins: frames arrive later */
+    ZvThreadState *ts = ZvThreadState_GET();
+    return ts == nullptr ? nullptr : ts->interp->builtins;
+}
+
+ZvObject *ZvEval_GetGlobals(void)
+{
+    return nullptr; /* f_globals of the current frame; no frame runs yet */
+}
+
+ZvObject *ZvEval_GetLocals(void)
+{
+    return nullptr; /* f_locals of the current frame; no frame runs yet */
+}
+
+int ZvEval_GetRestricted(void)
+{
+    return 0; /* f_restricted of the current frame; no frame runs yet */
+}
+
+int ZvEval_MergeCompilerFlags(ZvCompilerFlags *cf)
+{
+    /* A running frame's future-division bit would be merged here. */
+    return cf->cf_flags != 0;
+}
+
+void ZvEval_SetProfile(Zv_tracefunc func, ZvObject *arg)
+{
+    ZvThreadState *ts = ZvThreadState_GET();
+    Zv_XINCREF(arg);
+    clear_hook(ts, &ts->c_profilefunc, &ts->c_profileobj, ts->c_tracefunc);
+    ts->c_profilefunc = func;
+    ts->c_profileobj = arg;
+    ts->use_tracing = func != nullptr || ts->c_tracefunc != nullptr;
+}
+
+void ZvEval_SetTrace(Zv_tracefunc func, ZvObject *arg)
+{
+    ZvThreadState *ts = ZvThreadState_GET();
+    Zv_XINCREF(arg);
+    clear_hook(ts, &ts->c_tracefunc, &ts->c_traceobj, ts->c_profilefunc);
+    ts->c_tracefunc = func;
+    ts->c_traceobj = arg;
+    ts->use_tracing = func != nullptr || ts->c_profilefunc != nullptr;
+}
+
+/* Lets a debugger run code that is itself traced: the hooks are re-armed
+ * for the call.  The call goes straight to the type's call slot until the
+ * generic call protocol exists. */
+ZvObject *_ZvEval_CallTracing(ZvObject *func, ZvObject *args)
+{
+    ZvThreadState *ts = ZvThreadState_GET();
+    int save_tracing = ts->tracing;
+    int save_use_tracing = ts->use_tracing;
+    ts->tracing = 0;
+    ts->use_tracing = ts->c_tracefunc != nullptr || ts->c_profilefunc != nullptr;
+    ZvObject *result;
+    ternaryfunc call = Zv_TYPE(func)->tp_call;
+    if (call == nullptr) {
+        ZvErr_Format(ZvExc_TypeError, "'%.200s' object is not callable", Zv_TYPE(func)->tp_name);
+        result = nullptr;
+    } else {
+        result = call(func, args, nullptr);
+    }
+    ts->tracing = save_tracing;
+    ts->use_tracing = save_use_tracing;
+    return result;
+}
+
+ZvObject *ZvEval_GetCallStats(ZvObject *)
+{
+    Zv_RETURN_NONE; /* no call statistics are kept */
+}
+
+/* sys.stdout arrives with the sys module; nothing is ever owed a newline
+ * before then. */
+int Zv_FlushLine(void) { return 0; }
 
 } // extern "C"

@@ -1,5 +1,9 @@
 /* The mapping `dict`: open addressing with a perturbed probe sequence and
- * an eight-slot table embedded in the object. */
+ * an eight-slot table embedded in the object.
+ *
+ * A slot is empty (me_key NULL), active (key and value set) or a deleted
+ * marker left so that probe chains stay intact.  The table size is a power
+ * of two; at most two thirds of it is ever filled. */
 #ifndef ZVDICTOBJECT_H
 #define ZVDICTOBJECT_H
 
@@ -10,18 +14,20 @@ ZV_BEGIN_DECLS
 #define ZvDict_MINSIZE 8
 
 typedef struct {
-    Zv_hash_t me_hash;
+    Zv_hash_t me_hash;   /* the key's hash, cached */
     ZvObject *me_key;
-    ZvObject *me_value;
+    ZvObject *me_value;  /* NULL unless the slot is active */
 } ZvDictEntry;
 
 typedef struct _dictobject ZvDictObject;
 struct _dictobject {
     ZvObject_HEAD
-    int32_t ma_fill; /* active + dummy slots */
-    int32_t ma_used; /* active slots */
+    int32_t ma_fill; /* active + deleted slots */
+    int32_t ma_used; /* active slots: the length */
     int32_t ma_mask; /* table size - 1 */
-    ZvDictEntry *ma_table;
+    ZvDictEntry *ma_table; /* ma_smalltable while the size is 8 */
+    /* The lookup in use: specialised for exact-string keys until another
+     * kind of key is looked up, general from then on. */
     ZvDictEntry *(*ma_lookup)(ZvDictObject *mp, ZvObject *key, Zv_hash_t hash);
     ZvDictEntry ma_smalltable[ZvDict_MINSIZE];
 };
@@ -35,22 +41,33 @@ ZvAPI_DATA(ZvTypeObject) ZvDictIterItem_Type;
 #define ZvDict_CheckExact(op) (Zv_TYPE(op) == &ZvDict_Type)
 
 ZvAPI_FUNC(ZvObject *) ZvDict_New(void);
-ZvAPI_FUNC(ZvObject *) ZvDict_GetItem(ZvObject *mp, ZvObject *key); /* borrowed */
+/* Borrowed value or NULL; never raises (hashing errors are cleared). */
+ZvAPI_FUNC(ZvObject *) ZvDict_GetItem(ZvObject *mp, ZvObject *key);
 ZvAPI_FUNC(int) ZvDict_SetItem(ZvObject *mp, ZvObject *key, ZvObject *item);
+/* A missing key raises KeyError carrying the key. */
 ZvAPI_FUNC(int) ZvDict_DelItem(ZvObject *mp, ZvObject *key);
 ZvAPI_FUNC(void) ZvDict_Clear(ZvObject *mp);
+/* Walks the active slots: *pos starts at 0; key and value are borrowed.
+ * Keys must not be added or removed between calls. */
 ZvAPI_FUNC(int) ZvDict_Next(ZvObject *mp, int *pos, ZvObject **key, ZvObject **value);
 ZvAPI_FUNC(ZvObject *) ZvDict_Keys(ZvObject *mp);
 ZvAPI_FUNC(ZvObject *) ZvDict_Values(ZvObject *mp);
 ZvAPI_FUNC(ZvObject *) ZvDict_Items(ZvObject *mp);
 ZvAPI_FUNC(int) ZvDict_Size(ZvObject *mp);
 ZvAPI_FUNC(ZvObject *) ZvDict_Copy(ZvObject *mp);
+/* ZvDict_Merge(mp, other, 1). */
 ZvAPI_FUNC(int) ZvDict_Update(ZvObject *mp, ZvObject *other);
+/* Adds other's pairs (other: a dict, or any mapping with keys() and item
+ * access); existing keys are overwritten only when override is set. */
 ZvAPI_FUNC(int) ZvDict_Merge(ZvObject *mp, ZvObject *other, int override);
+/* Adds the pairs of an iterable of two-item sequences. */
 ZvAPI_FUNC(int) ZvDict_MergeFromSeq2(ZvObject *d, ZvObject *seq2, int override);
+/* 1 if present, 0 if not, -1 on a hashing error. */
+ZvAPI_FUNC(int) ZvDict_Contains(ZvObject *mp, ZvObject *key);
 ZvAPI_FUNC(ZvObject *) ZvDict_GetItemString(ZvObject *dp, const char *key); /* borrowed */
 ZvAPI_FUNC(int) ZvDict_SetItemString(ZvObject *dp, const char *key, ZvObject *item);
 ZvAPI_FUNC(int) ZvDict_DelItemString(ZvObject *dp, const char *key);
+/* Frees the released headers kept for reuse (shut-down). */
 ZvAPI_FUNC(void) ZvDict_Fini(void);
 
 ZV_END_DECLS

@@ -14,6 +14,8 @@ typedef struct {
 } ZvListObject;
 
 ZvAPI_DATA(ZvTypeObject) ZvList_Type;
+ZvAPI_DATA(ZvTypeObject) ZvListIter_Type;    /* "listiterator" */
+ZvAPI_DATA(ZvTypeObject) ZvListRevIter_Type; /* "listreverseiterator" */
 
 #define ZvList_Check(op) ZvObject_TypeCheck(op, &ZvList_Type)
 #define ZvList_CheckExact(op) (Zv_TYPE(op) == &ZvList_Type)

@@ -34,6 +34,8 @@ ZvAPI_FUNC(ZvObject *) ZvLong_FromUnsignedLongLong(unsigned long long);
 ZvAPI_FUNC(ZvObject *) ZvLong_FromDouble(double);
 ZvAPI_FUNC(ZvObject *) ZvLong_FromVoidPtr(void *);
 ZvAPI_FUNC(ZvObject *) ZvLong_FromString(const char *, char **, int);
+/* Unicode text (16-bit code units); needs the Unicode type. */
+ZvAPI_FUNC(ZvObject *) ZvLong_FromUnicode(const uint16_t *, int, int);
 ZvAPI_FUNC(int32_t) ZvLong_AsLong(ZvObject *);
 ZvAPI_FUNC(uint32_t) ZvLong_AsUnsignedLong(ZvObject *);
 ZvAPI_FUNC(uint32_t) ZvLong_AsUnsignedLongMask(ZvObject *);

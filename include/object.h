@@ -312,6 +312,9 @@ ZvAPI_FUNC(ZvObject **) _ZvObject_GetDictPtr(ZvObject *);
 ZvAPI_FUNC(ZvObject *) ZvObject_SelfIter(ZvObject *);
 ZvAPI_FUNC(ZvObject *) ZvObject_GenericGetAttr(ZvObject *, ZvObject *);
 ZvAPI_FUNC(int) ZvObject_GenericSetAttr(ZvObject *, ZvObject *, ZvObject *);
+/* The three-way compare slot of classes that define __cmp__; three-way
+ * comparison calls it when either operand's type has it. */
+ZvAPI_FUNC(int) _ZvObject_SlotCompare(ZvObject *, ZvObject *);
 ZvAPI_FUNC(Zv_hash_t) ZvObject_Hash(ZvObject *);
 ZvAPI_FUNC(int) ZvObject_IsTrue(ZvObject *);
 ZvAPI_FUNC(int) ZvObject_Not(ZvObject *);

@@ -17,6 +17,26 @@ ZvAPI_FUNC(void *) ZvObject_Malloc(size_t);
 ZvAPI_FUNC(void *) ZvObject_Realloc(void *, size_t);
 ZvAPI_FUNC(void) ZvObject_Free(void *);
 
+/* The pool allocator itself, whichever allocator the ZvObject_* front-ends
+ * use in this build (the sanitizer build sends objects to the system
+ * allocator).  Private hooks for the allocator's tests and benchmarks:
+ * _ZvPool_Owns says whether an address lies in a pool (decided without
+ * reading the address), _ZvPool_PoolOf gives the 4 KB pool holding an owned
+ * block, _ZvPool_BlockSize its size class in bytes (0 when not owned),
+ * _ZvPool_BlocksInUse the number of allocated blocks in that pool,
+ * _ZvPool_FreePoolCount the length of the empty-pool list, and
+ * _ZvPool_ArenaCount / _ZvPool_ArenaBase the arenas taken so far. */
+ZvAPI_FUNC(void *) _ZvPool_Malloc(size_t);
+ZvAPI_FUNC(void *) _ZvPool_Realloc(void *, size_t);
+ZvAPI_FUNC(void) _ZvPool_Free(void *);
+ZvAPI_FUNC(int) _ZvPool_Owns(const void *);
+ZvAPI_FUNC(void *) _ZvPool_PoolOf(const void *);
+ZvAPI_FUNC(int) _ZvPool_BlockSize(const void *);
+ZvAPI_FUNC(int) _ZvPool_BlocksInUse(const void *);
+ZvAPI_FUNC(int) _ZvPool_FreePoolCount(void);
+ZvAPI_FUNC(int) _ZvPool_ArenaCount(void);
+ZvAPI_FUNC(void *) _ZvPool_ArenaBase(int);
+
 /* Object creation (memory is not cleared). */
 ZvAPI_FUNC(ZvObject *) ZvObject_Init(ZvObject *, ZvTypeObject *);
 ZvAPI_FUNC(ZvVarObject *) ZvObject_InitVar(ZvVarObject *, ZvTypeObject *, int);
@@ -35,23 +55,39 @@ ZvAPI_FUNC(void) _ZvObject_Del(ZvObject *);
       (sizeof(void *) - 1)) & ~(sizeof(void *) - 1))
 
 /* The collector header, in front of every object of a type with
- * Zv_TPFLAGS_HAVE_GC. */
+ * Zv_TPFLAGS_HAVE_GC.  Its size is a multiple of 8 and its alignment 8:
+ * the object after it must be as aligned as any object (pointers, doubles
+ * and 64-bit integers), and no stricter, because the small-object
+ * allocator hands out 8-byte aligned blocks.  (A long double member would
+ * demand 16 and make every pooled collected object misaligned.)
+ *
+ * While an object is untracked its gc_prev word is free: the trashcan uses
+ * it to chain objects whose deallocation it postponed. */
 typedef union _gc_head {
     struct {
         union _gc_head *gc_next;
         union _gc_head *gc_prev;
         int32_t gc_refs;
     } gc;
-    long double dummy; /* force the strictest alignment */
+    double dummy; /* fixes the alignment at 8 */
 } ZvGC_Head;
 
+/* gc_refs outside a collection: not in any list, or tracked.  During a
+ * collection a value of 0 or more counts references from outside the
+ * examined generations. */
 #define _ZvGC_REFS_UNTRACKED (-2)
+#define _ZvGC_REFS_REACHABLE (-3)
+#define _ZvGC_REFS_TENTATIVELY_UNREACHABLE (-4)
+#define _ZvGC_IS_TRACKED(o) (_Zv_AS_GC(o)->gc.gc_refs != _ZvGC_REFS_UNTRACKED)
 #define _Zv_AS_GC(o) ((ZvGC_Head *)(o) - 1)
 #define _Zv_FROM_GC(g) ((ZvObject *)(((ZvGC_Head *)(g)) + 1))
 
 #define ZvObject_IS_GC(o)                                                     \
     (ZvType_HasFeature(Zv_TYPE(o), Zv_TPFLAGS_HAVE_GC) &&                     \
      (Zv_TYPE(o)->tp_is_gc == NULL || Zv_TYPE(o)->tp_is_gc(o)))
+
+/* Head of generation 0, where newly tracked objects are appended. */
+ZvAPI_DATA(ZvGC_Head *) _ZvGC_generation0;
 
 ZvAPI_FUNC(ZvObject *) _ZvObject_GC_Malloc(size_t);
 ZvAPI_FUNC(ZvObject *) _ZvObject_GC_New(ZvTypeObject *);

@@ -12,6 +12,7 @@ typedef struct {
 } ZvTupleObject;
 
 ZvAPI_DATA(ZvTypeObject) ZvTuple_Type;
+ZvAPI_DATA(ZvTypeObject) ZvTupleIter_Type; /* "tupleiterator" */
 
 #define ZvTuple_Check(op) ZvObject_TypeCheck(op, &ZvTuple_Type)
 #define ZvTuple_CheckExact(op) (Zv_TYPE(op) == &ZvTuple_Type)

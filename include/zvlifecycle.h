@@ -13,6 +13,11 @@ ZvAPI_FUNC(void) Zv_Initialize(void);
 ZvAPI_FUNC(void) Zv_Finalize(void);
 ZvAPI_FUNC(int) Zv_IsInitialized(void);
 
+/* Process-wide flags set from the command line and the environment before
+ * start-up; all start at 0. */
+ZvAPI_DATA(int) Zv_VerboseFlag;          /* -v: trace imports and clean-up */
+ZvAPI_DATA(int) Zv_DivisionWarningFlag;  /* -Q: 0 old, 1 warn, 2 warn all */
+
 ZV_END_DECLS
 
 #endif /* ZVLIFECYCLE_H */

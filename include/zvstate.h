@@ -147,6 +147,20 @@ ZvAPI_FUNC(int) ZvEval_GetRestricted(void);
 ZvAPI_FUNC(void) ZvEval_SetProfile(Zv_tracefunc, ZvObject *);
 ZvAPI_FUNC(void) ZvEval_SetTrace(Zv_tracefunc, ZvObject *);
 ZvAPI_FUNC(ZvObject *) ZvEval_GetCallStats(ZvObject *);
+/* Calls func(*args) with the hooks re-armed (a debugger running traced
+ * code); new reference or NULL. */
+ZvAPI_FUNC(ZvObject *) _ZvEval_CallTracing(ZvObject *func, ZvObject *args);
+
+/* Compiler and future bits passed from the run functions to the compiler
+ * and back. */
+typedef struct {
+    int cf_flags;
+} ZvCompilerFlags;
+/* ORs the running frame's future bits into cf; non-zero when any is set. */
+ZvAPI_FUNC(int) ZvEval_MergeCompilerFlags(ZvCompilerFlags *cf);
+
+/* Writes the newline owed to sys.stdout after a trailing-comma print. */
+ZvAPI_FUNC(int) Zv_FlushLine(void);
 
 /* Fatal errors end the process: "Fatal Zuvo error: %s". */
 ZvAPI_FUNC(void) Zv_FatalError(const char *message) __attribute__((noreturn));
