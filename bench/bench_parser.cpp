@@ -8,6 +8,7 @@
 #include <string>
 
 #include "zuvo.h"
+#include "zvfrontend.h"
 #include "graminit.h"
 
 namespace {

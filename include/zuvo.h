@@ -29,15 +29,8 @@
 #include "import.h"
 #include "zvlifecycle.h"
 #include "zvflags.h"
-#include "token.h"
-#include "errcode.h"
-#include "bitset.h"
-#include "grammar.h"
-#include "node.h"
-#include "parser.h"
-#include "parsetok.h"
-#include "tokenizer.h"
-#include "compile.h"
-#include "symtable.h"
+/* The front end's headers are gathered in zvfrontend.h and included on their
+ * own: they use the grammar's short names (NAME, STR, state, LOCAL, ...),
+ * which must not leak into every file that includes this one. */
 
 #endif /* ZUVO_H */

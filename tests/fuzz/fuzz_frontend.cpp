@@ -10,6 +10,7 @@
 #include <string>
 
 #include "zuvo.h"
+#include "zvfrontend.h"
 #include "graminit.h"
 
 #ifdef ZUVO_FUZZ_SYMTABLE

@@ -1,6 +1,7 @@
 // The generated grammar tables: numbering, labels, FIRST sets and the
 // shape of a few DFAs, plus the accelerators built from them.
 #include "zvtest.h"
+#include "zvfrontend.h"
 
 #include <set>
 #include <string>

@@ -1,6 +1,7 @@
 // The parser and its driver: tree shapes for the grammar's tricky corners,
 // the end-of-input rules, error details, and deep or hostile input.
 #include "zvtest.h"
+#include "zvfrontend.h"
 
 #include <cstdio>
 #include <string>

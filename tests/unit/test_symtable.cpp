@@ -2,6 +2,7 @@
 // free, cell, implicit global), the future scan, and the syntax errors and
 // warnings of the analysis with their text and line.
 #include "zvtest.h"
+#include "zvfrontend.h"
 
 #include <cstring>
 #include <string>

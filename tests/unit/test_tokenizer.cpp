@@ -1,6 +1,7 @@
 // The tokenizer driven on source strings and files: tokens and their text,
 // indentation, tab checking, numbers, strings, encodings and bad input.
 #include "zvtest.h"
+#include "zvfrontend.h"
 
 #include <cstdio>
 #include <unistd.h>
