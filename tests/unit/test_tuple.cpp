@@ -323,23 +323,6 @@ TEST_F(TupleTest, PackRaisesTheCounts)
     EXPECT_EQ(ZvTuple_GET_ITEM(t.get(), 2), Zv_None);
 }
 
-namespace {
-
-// What ZvObject_Print writes for o, or "<error>" with the error left set.
-std::string printed(ZvObject *o)
-{
-    char *buf = nullptr;
-    size_t len = 0;
-    FILE *fp = open_memstream(&buf, &len);
-    int rc = ZvObject_Print(o, fp, 0);
-    fclose(fp);
-    std::string s = rc == 0 ? std::string(buf, len) : "<error>";
-    free(buf);
-    return s;
-}
-
-} // namespace
-
 TEST_F(TupleTest, PrintWritesItemsThroughTheirPrintSlotsAndStopsDeepNesting)
 {
     Owned t(Zv_BuildValue("(s[i](){})", "a", 1));
