@@ -511,200 +511,6 @@ int ZvDict_DelItemString(ZvObject *v, const char *key)
     return err;
 }
 
-/* --- stand-ins for the generic protocols ---------------------------------
- *
- * Merging, construction and fromkeys need iteration, method calls and item
- * access on arbitrary objects.  These helpers do the honest minimum over
- * the slots that exist today; each is replaced by its generic counterpart
- * (ZvObject_GetIter/ZvIter_Next, ZvSequence_Fast, ZvObject_CallMethod,
- * ZvObject_GetItem/SetItem, ZvObject_Call, the type's tp_alloc) once the
- * abstract object layer lands. */
-
-namespace {
-
-/* Walks an iterable: through its iterator when the type has tp_iter,
- * otherwise as a sequence through sq_item until IndexError. */
-class Walker {
-public:
-    /* False with an error set when o is not iterable. */
-    [[nodiscard]] bool start(ZvObject *o)
-    {
-        ZvTypeObject *tp = Zv_TYPE(o);
-        if (ZvType_HasFeature(tp, Zv_TPFLAGS_HAVE_ITER) && tp->tp_iter != nullptr) {
-            iter_.reset(tp->tp_iter(o));
-            if (!iter_) return false;
-            ZvTypeObject *it = Zv_TYPE(iter_.get());
-            if (!ZvType_HasFeature(it, Zv_TPFLAGS_HAVE_ITER) || it->tp_iternext == nullptr) {
-                ZvErr_Format(ZvExc_TypeError, "iter() returned non-iterator of type '%.100s'",
-                             it->tp_name);
-                return false;
-            }
-            return true;
-        }
-        if (tp->tp_as_sequence != nullptr && tp->tp_as_sequence->sq_item != nullptr) {
-            seq_ = Ref::borrow(o);
-            return true;
-        }
-        ZvErr_SetString(ZvExc_TypeError, "iteration over non-sequence");
-        return false;
-    }
-
-    /* The next item (new reference); NULL at the end (no error set) or on
-     * failure (error set). */
-    ZvObject *next()
-    {
-        ZvObject *item;
-        if (iter_) {
-            item = Zv_TYPE(iter_.get())->tp_iternext(iter_.get());
-            if (item == nullptr && ZvErr_ExceptionMatches(ZvExc_StopIteration)) ZvErr_Clear();
-            return item;
-        }
-        if (!seq_) return nullptr;
-        item = Zv_TYPE(seq_.get())->tp_as_sequence->sq_item(seq_.get(), index_++);
-        if (item == nullptr && (ZvErr_ExceptionMatches(ZvExc_IndexError) ||
-                                ZvErr_ExceptionMatches(ZvExc_StopIteration))) {
-            ZvErr_Clear();
-            seq_.reset();
-        }
-        return item;
-    }
-
-private:
-    Ref iter_;
-    Ref seq_;
-    int32_t index_ = 0;
-};
-
-} // namespace
-
-/* An exact list or tuple as it is, anything else iterated into a list. */
-[[nodiscard]] static ZvObject *fast_sequence(ZvObject *o)
-{
-    if (ZvList_CheckExact(o) || ZvTuple_CheckExact(o)) {
-        Zv_INCREF(o);
-        return o;
-    }
-    Walker w;
-    if (!w.start(o)) return nullptr;
-    Ref list(ZvList_New(0));
-    if (!list) return nullptr;
-    for (;;) {
-        Ref item(w.next());
-        if (!item) return ZvErr_Occurred() ? nullptr : list.release();
-        if (ZvList_Append(list.get(), item.get()) < 0) return nullptr;
-    }
-}
-
-/* The entry `name` of the method tables along o's base chain. */
-static ZvMethodDef *find_native_method(ZvObject *o, const char *name)
-{
-    for (ZvTypeObject *tp = Zv_TYPE(o); tp != nullptr; tp = tp->tp_base) {
-        if (!ZvType_HasFeature(tp, Zv_TPFLAGS_HAVE_CLASS)) continue;
-        for (ZvMethodDef *ml = tp->tp_methods; ml != nullptr && ml->ml_name != nullptr; ml++)
-            if (strcmp(ml->ml_name, name) == 0) return ml;
-    }
-    return nullptr;
-}
-
-/* o.name() without arguments: a native method straight from the type's
- * table (methods are not yet attributes), else the attribute called. */
-[[nodiscard]] static ZvObject *call_method_noargs(ZvObject *o, const char *name)
-{
-    Ref noargs(ZvTuple_New(0));
-    if (!noargs) return nullptr;
-    if (ZvMethodDef *ml = find_native_method(o, name)) {
-        switch (ml->ml_flags & ~(METH_COEXIST | METH_CLASS | METH_STATIC)) {
-        case METH_NOARGS: return ml->ml_meth(o, nullptr);
-        case METH_VARARGS: return ml->ml_meth(o, noargs.get());
-        case METH_VARARGS | METH_KEYWORDS:
-            return ((ZvCFunctionWithKeywords)(void (*)(void))ml->ml_meth)(o, noargs.get(),
-                                                                           nullptr);
-        default:
-            ZvErr_Format(ZvExc_TypeError, "%.200s() takes exactly one argument (0 given)",
-                         name);
-            return nullptr;
-        }
-    }
-    Ref meth(ZvObject_GetAttrString(o, name));
-    if (!meth) return nullptr;
-    ternaryfunc call = Zv_TYPE(meth.get())->tp_call;
-    if (call == nullptr) {
-        ZvErr_Format(ZvExc_TypeError, "'%.200s' object is not callable",
-                     Zv_TYPE(meth.get())->tp_name);
-        return nullptr;
-    }
-    return call(meth.get(), noargs.get(), nullptr);
-}
-
-/* Whether o offers keys(), i.e. is merged as a mapping. */
-static bool has_keys_method(ZvObject *o)
-{
-    return ZvDict_Check(o) || find_native_method(o, "keys") != nullptr ||
-           ZvObject_HasAttrString(o, "keys");
-}
-
-/* o[key], new reference. */
-[[nodiscard]] static ZvObject *get_item(ZvObject *o, ZvObject *key)
-{
-    ZvMappingMethods *m = Zv_TYPE(o)->tp_as_mapping;
-    if (m != nullptr && m->mp_subscript != nullptr) return m->mp_subscript(o, key);
-    ZvErr_SetString(ZvExc_TypeError, "unsubscriptable object");
-    return nullptr;
-}
-
-/* o[key] = value. */
-[[nodiscard]] static int set_item(ZvObject *o, ZvObject *key, ZvObject *value)
-{
-    if (ZvDict_CheckExact(o)) return ZvDict_SetItem(o, key, value);
-    ZvMappingMethods *m = Zv_TYPE(o)->tp_as_mapping;
-    if (m != nullptr && m->mp_ass_subscript != nullptr) return m->mp_ass_subscript(o, key, value);
-    ZvErr_SetString(ZvExc_TypeError, "object does not support item assignment");
-    return -1;
-}
-
-/* A zeroed, tracked instance of a collected type: what the type's
- * allocator does once the generic one handles collected types. */
-[[nodiscard]] static ZvObject *alloc_collected(ZvTypeObject *type)
-{
-    if (type->tp_alloc != nullptr && type->tp_alloc != ZvType_GenericAlloc)
-        return type->tp_alloc(type, 0);
-    ZvObject *obj = _ZvObject_GC_Malloc((size_t)type->tp_basicsize);
-    if (obj == nullptr) return nullptr;
-    memset(obj, 0, (size_t)type->tp_basicsize);
-    if (type->tp_flags & Zv_TPFLAGS_HEAPTYPE) Zv_INCREF(type);
-    ZvObject_Init(obj, type);
-    ZvObject_GC_Track(obj);
-    return obj;
-}
-
-/* cls(): a new instance through the type's tp_new and tp_init. */
-[[nodiscard]] static ZvObject *call_class_noargs(ZvTypeObject *cls)
-{
-    if (cls->tp_new == nullptr) {
-        ZvErr_Format(ZvExc_TypeError, "cannot create '%.100s' instances", cls->tp_name);
-        return nullptr;
-    }
-    Ref noargs(ZvTuple_New(0));
-    if (!noargs) return nullptr;
-    Ref obj(cls->tp_new(cls, noargs.get(), nullptr));
-    if (!obj) return nullptr;
-    ZvTypeObject *tp = Zv_TYPE(obj.get());
-    if (ZvType_IsSubtype(tp, cls) && tp->tp_init != nullptr &&
-        tp->tp_init(obj.get(), noargs.get(), nullptr) < 0)
-        return nullptr;
-    return obj.release();
-}
-
-/* The printing protocol for one key or value of dict_print. */
-[[nodiscard]] static int print_object(ZvObject *o, FILE *fp)
-{
-    if (Zv_TYPE(o)->tp_print != nullptr) return Zv_TYPE(o)->tp_print(o, fp, 0);
-    Ref s(ZvObject_Repr(o));
-    if (!s) return -1;
-    fwrite(ZvString_AS_STRING(s.get()), 1, (size_t)ZvString_GET_SIZE(s.get()), fp);
-    return 0;
-}
-
 /* --- merging ----------------------------------------------------------- */
 
 [[nodiscard]] static int merge_dict(ZvDictObject *mp, ZvDictObject *other, int override)
@@ -739,15 +545,15 @@ static bool has_keys_method(ZvObject *o)
 /* Any other mapping: its keys() and item access. */
 [[nodiscard]] static int merge_mapping(ZvObject *a, ZvObject *b, int override)
 {
-    Ref keys(call_method_noargs(b, "keys"));
+    Ref keys(ZvObject_CallMethod(b, "keys", nullptr));
     if (!keys) return -1;
-    Walker w;
-    if (!w.start(keys.get())) return -1;
+    Ref it(ZvObject_GetIter(keys.get()));
+    if (!it) return -1;
     for (;;) {
-        Ref key(w.next());
+        Ref key(ZvIter_Next(it.get()));
         if (!key) return ZvErr_Occurred() ? -1 : 0;
         if (!override && ZvDict_GetItem(a, key.get()) != nullptr) continue;
-        Ref value(get_item(b, key.get()));
+        Ref value(ZvObject_GetItem(b, key.get()));
         if (!value || ZvDict_SetItem(a, key.get(), value.get()) < 0) return -1;
     }
 }
@@ -770,12 +576,14 @@ int ZvDict_MergeFromSeq2(ZvObject *d, ZvObject *seq2, int override)
         ZvErr_BadInternalCall();
         return -1;
     }
-    Walker w;
-    if (!w.start(seq2)) return -1;
+    Ref it(ZvObject_GetIter(seq2));
+    if (!it) return -1;
     for (int32_t i = 0;; i++) {
-        Ref item(w.next());
+        Ref item(ZvIter_Next(it.get()));
         if (!item) return ZvErr_Occurred() ? -1 : 0;
-        Ref fast(fast_sequence(item.get()));
+        /* The element's position is only known here, so the conversion's
+         * own TypeError is replaced by one that names it. */
+        Ref fast(ZvSequence_Fast(item.get(), "not a sequence"));
         if (!fast) {
             if (ZvErr_ExceptionMatches(ZvExc_TypeError))
                 ZvErr_Format(ZvExc_TypeError,
@@ -783,18 +591,16 @@ int ZvDict_MergeFromSeq2(ZvObject *d, ZvObject *seq2, int override)
                              i);
             return -1;
         }
-        int32_t n = Zv_SIZE(fast.get());
+        int32_t n = ZvSequence_Fast_GET_SIZE(fast.get());
         if (n != 2) {
             ZvErr_Format(ZvExc_ValueError,
                          "dictionary update sequence element #%d has length %d; 2 is required",
                          i, n);
             return -1;
         }
-        ZvObject **pair = ZvList_Check(fast.get()) ? ((ZvListObject *)fast.get())->ob_item
-                                                   : ((ZvTupleObject *)fast.get())->ob_item;
         /* Hashing the key may run code that changes a list pair. */
-        Ref key = Ref::borrow(pair[0]);
-        Ref value = Ref::borrow(pair[1]);
+        Ref key = Ref::borrow(ZvSequence_Fast_GET_ITEM(fast.get(), 0));
+        Ref value = Ref::borrow(ZvSequence_Fast_GET_ITEM(fast.get(), 1));
         if ((override || ZvDict_GetItem(d, key.get()) == nullptr) &&
             ZvDict_SetItem(d, key.get(), value.get()) < 0)
             return -1;
@@ -822,8 +628,8 @@ ZvObject *ZvDict_Copy(ZvObject *o)
     if (!ZvArg_UnpackTuple(args, methname, 0, 1, &arg)) return -1;
     int result = 0;
     if (arg != nullptr)
-        result = has_keys_method(arg) ? ZvDict_Merge(self, arg, 1)
-                                      : ZvDict_MergeFromSeq2(self, arg, 1);
+        result = ZvObject_HasAttrString(arg, "keys") ? ZvDict_Merge(self, arg, 1)
+                                                 : ZvDict_MergeFromSeq2(self, arg, 1);
     if (result == 0 && kwds != nullptr) result = ZvDict_Merge(self, kwds, 1);
     return result;
 }
@@ -876,6 +682,12 @@ static int dict_print(ZvObject *op, FILE *fp, int)
         fputs("{...}", fp);
         return 0;
     }
+    /* Keys and values print through their own print slots: the recursion
+     * counter stops a deep nesting before the C stack runs out. */
+    if (Zv_EnterRecursiveCall(" while printing an object")) {
+        Zv_ReprLeave(op);
+        return -1;
+    }
     auto *mp = (ZvDictObject *)op;
     int status = 0;
     fputc('{', fp);
@@ -888,17 +700,18 @@ static int dict_print(ZvObject *op, FILE *fp, int)
         Ref value = Ref::borrow(ep->me_value);
         if (!first) fputs(", ", fp);
         first = false;
-        if (print_object(key.get(), fp) != 0) {
+        if (ZvObject_Print(key.get(), fp, 0) != 0) {
             status = -1;
             break;
         }
         fputs(": ", fp);
-        if (print_object(value.get(), fp) != 0) {
+        if (ZvObject_Print(value.get(), fp, 0) != 0) {
             status = -1;
             break;
         }
     }
     if (status == 0) fputc('}', fp);
+    Zv_LeaveRecursiveCall();
     Zv_ReprLeave(op);
     return status;
 }
@@ -957,8 +770,15 @@ static ZvObject *dict_repr(ZvObject *op)
 {
     int rc = Zv_ReprEnter(op);
     if (rc != 0) return rc > 0 ? ZvString_FromString("{...}") : nullptr;
-    ZvObject *s = ((ZvDictObject *)op)->ma_used == 0 ? ZvString_FromString("{}")
-                                                      : dict_repr_pieces(op);
+    ZvObject *s;
+    if (((ZvDictObject *)op)->ma_used == 0) {
+        s = ZvString_FromString("{}");
+    } else if (Zv_EnterRecursiveCall(" while getting the repr of an object")) {
+        s = nullptr; /* a deep nesting of distinct dictionaries */
+    } else {
+        s = dict_repr_pieces(op);
+        Zv_LeaveRecursiveCall();
+    }
     Zv_ReprLeave(op);
     return s;
 }
@@ -1359,18 +1179,14 @@ static ZvObject *dict_fromkeys(ZvObject *cls, ZvObject *args)
 {
     ZvObject *seq, *value = Zv_None;
     if (!ZvArg_UnpackTuple(args, "fromkeys", 1, 2, &seq, &value)) return nullptr;
-    if (!ZvType_Check(cls)) {
-        ZvErr_BadInternalCall();
-        return nullptr;
-    }
-    Ref d(call_class_noargs((ZvTypeObject *)cls));
+    Ref d(ZvObject_CallObject(cls, nullptr));
     if (!d) return nullptr;
-    Walker w;
-    if (!w.start(seq)) return nullptr;
+    Ref it(ZvObject_GetIter(seq));
+    if (!it) return nullptr;
     for (;;) {
-        Ref key(w.next());
+        Ref key(ZvIter_Next(it.get()));
         if (!key) return ZvErr_Occurred() ? nullptr : d.release();
-        if (set_item(d.get(), key.get(), value) < 0) return nullptr;
+        if (ZvObject_SetItem(d.get(), key.get(), value) < 0) return nullptr;
     }
 }
 
@@ -1437,7 +1253,7 @@ static int dict_init(ZvObject *self, ZvObject *args, ZvObject *kwds)
 static ZvObject *dict_new(ZvTypeObject *type, ZvObject *, ZvObject *)
 {
     if (!ensure_dummy()) return nullptr;
-    ZvObject *self = alloc_collected(type);
+    ZvObject *self = type->tp_alloc(type, 0);
     if (self == nullptr) return nullptr;
     auto *d = (ZvDictObject *)self;
     empty_to_minsize(d);
@@ -1496,7 +1312,7 @@ ZvTypeObject ZvDict_Type = {
     nullptr,           /* tp_descr_set */
     0,                 /* tp_dictoffset */
     dict_init,         /* tp_init */
-    nullptr,           /* tp_alloc: inherited */
+    ZvType_GenericAlloc, /* tp_alloc */
     dict_new,          /* tp_new */
     ZvObject_GC_Del,   /* tp_free */
 };

@@ -127,33 +127,9 @@ static int float_print(ZvObject *v, FILE *fp, int flags)
 
 /* --- hash ------------------------------------------------------------------ */
 
-/* Equal numbers hash equal: an integral value hashes as the int or long
- * of the same value.  Placeholder for the shared double hash of the
- * object layer, which replaces it when that lands. */
-static Zv_hash_t double_hash(double v)
-{
-    double intpart, fractpart = modf(v, &intpart);
-    Zv_hash_t x;
-    if (fractpart == 0.0) {
-        if (intpart > 2147483647.0 || intpart < -2147483647.0) {
-            if (isinf(intpart)) v = v < 0 ? -271828.0 : 314159.0;
-            Ref plong(ZvLong_FromDouble(v));
-            if (!plong) return -1;
-            return ZvObject_Hash(plong.get());
-        }
-        x = (Zv_hash_t)intpart;
-    } else {
-        int expo;
-        v = frexp(v, &expo);
-        v *= 2147483648.0;
-        auto hipart = (Zv_hash_t)v;
-        v = (v - (double)hipart) * 2147483648.0;
-        x = (Zv_hash_t)((uint32_t)hipart + (uint32_t)(Zv_hash_t)v + ((uint32_t)expo << 15));
-    }
-    return x == -1 ? -2 : x;
-}
-
-static Zv_hash_t float_hash(ZvObject *v) { return double_hash(ZvFloat_AS_DOUBLE(v)); }
+/* Equal numbers hash equal: the shared double hash gives an integral value
+ * the hash of the int or long of the same value. */
+static Zv_hash_t float_hash(ZvObject *v) { return _Zv_HashDouble(ZvFloat_AS_DOUBLE(v)); }
 
 /* --- operands ---------------------------------------------------------------- */
 

@@ -816,22 +816,26 @@ static int list_print(ZvObject *op, FILE *fp, int)
         fputs("[...]", fp);
         return 0;
     }
+    /* Items print through their own print slots: a deep nesting recurses
+     * here, and the recursion counter stops it before the C stack runs out. */
+    if (Zv_EnterRecursiveCall(" while printing an object")) {
+        Zv_ReprLeave(op);
+        return -1;
+    }
     int status = 0;
     fputc('[', fp);
+    /* Printing an item may run code that changes the list: the size is
+     * re-read every step and the item is held while it prints. */
     for (int i = 0; i < Zv_SIZE(op); i++) {
         if (i > 0) fputs(", ", fp);
         ZvObject *item = ZvList_GET_ITEM(op, i);
         Zv_INCREF(item);
-        ZvObject *r = ZvObject_Repr(item);
+        status = ZvObject_Print(item, fp, 0);
         Zv_DECREF(item);
-        if (r == nullptr) {
-            status = -1;
-            break;
-        }
-        fwrite(ZvString_AS_STRING(r), 1, (size_t)ZvString_GET_SIZE(r), fp);
-        Zv_DECREF(r);
+        if (status != 0) break;
     }
     if (status == 0) fputc(']', fp);
+    Zv_LeaveRecursiveCall();
     Zv_ReprLeave(op);
     return status;
 }

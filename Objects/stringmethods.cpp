@@ -43,18 +43,6 @@ static int append_piece(ZvObject *list, ZvObject *self, int i, int j)
     return ZvList_Append(list, piece.get());
 }
 
-/* Reverses a list in place (rsplit finds its items from the right). */
-static void reverse_list(ZvObject *list)
-{
-    ZvObject **lo = ((ZvListObject *)list)->ob_item;
-    ZvObject **hi = lo + ZvList_GET_SIZE(list) - 1;
-    for (; lo < hi; lo++, hi--) {
-        ZvObject *t = *lo;
-        *lo = *hi;
-        *hi = t;
-    }
-}
-
 /* Reads a separator-like argument: a string directly, anything else
  * through the character-buffer protocol. */
 static int read_operand(ZvObject *obj, const char **p, int *n)
@@ -81,29 +69,24 @@ static ZvObject *sequence_fast(ZvObject *seq, const char *message)
     return fast;
 }
 
-static ZvObject **fast_items(ZvObject *seq)
-{
-    return ZvList_Check(seq) ? ((ZvListObject *)seq)->ob_item : ((ZvTupleObject *)seq)->ob_item;
-}
-
 static ZvObject *string_join(ZvObject *self, ZvObject *orig)
 {
     zv::Ref seq(sequence_fast(orig, "sequence expected, %.80s found"));
     if (!seq) return nullptr;
-    int seqlen = Zv_SIZE(seq.get());
+    int seqlen = ZvSequence_Fast_GET_SIZE(seq.get());
     if (seqlen == 0) return ZvString_FromStringAndSize(nullptr, 0);
-    ZvObject **items = fast_items(seq.get());
     /* A single exact string is its own join. */
-    if (seqlen == 1 && ZvString_CheckExact(items[0])) {
-        Zv_INCREF(items[0]);
-        return items[0];
+    ZvObject *first = ZvSequence_Fast_GET_ITEM(seq.get(), 0);
+    if (seqlen == 1 && ZvString_CheckExact(first)) {
+        Zv_INCREF(first);
+        return first;
     }
     /* Size the result while checking every item; a unicode item will hand
      * the whole join to the unicode join here once that type exists. */
     const int seplen = LEN(self);
     long long sz = 0;
     for (int i = 0; i < seqlen; i++) {
-        ZvObject *item = items[i];
+        ZvObject *item = ZvSequence_Fast_GET_ITEM(seq.get(), i);
         if (!ZvString_Check(item)) {
             ZvErr_Format(ZvExc_TypeError, "sequence item %i: expected string, %.80s found", i,
                          Zv_TYPE(item)->tp_name);
@@ -123,8 +106,9 @@ static ZvObject *string_join(ZvObject *self, ZvObject *orig)
             memcpy(p, STR(self), (size_t)seplen);
             p += seplen;
         }
-        memcpy(p, STR(items[i]), (size_t)LEN(items[i]));
-        p += LEN(items[i]);
+        ZvObject *item = ZvSequence_Fast_GET_ITEM(seq.get(), i);
+        memcpy(p, STR(item), (size_t)LEN(item));
+        p += LEN(item);
     }
     return res;
 }
@@ -181,7 +165,8 @@ static ZvObject *rsplit_whitespace(ZvObject *self, int maxsplit)
         }
     }
     if (j >= 0 && append_piece(list.get(), self, 0, j + 1) < 0) return nullptr;
-    reverse_list(list.get());
+    /* The pieces were found from the right. */
+    if (ZvList_Reverse(list.get()) < 0) return nullptr;
     return list.release();
 }
 
@@ -242,7 +227,8 @@ static ZvObject *string_rsplit(ZvObject *self, ZvObject *args)
         j = k;
     }
     if (append_piece(list.get(), self, 0, j) < 0) return nullptr;
-    reverse_list(list.get());
+    /* The pieces were found from the right. */
+    if (ZvList_Reverse(list.get()) < 0) return nullptr;
     return list.release();
 }
 

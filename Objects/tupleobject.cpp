@@ -46,17 +46,6 @@ bool index_from_integer(ZvObject *key, int *pi)
     return true;
 }
 
-/* Writes the repr of one item to a stream (items always print in repr
- * form inside a container). */
-int print_item_repr(ZvObject *item, FILE *fp)
-{
-    ZvObject *r = ZvObject_Repr(item);
-    if (r == nullptr) return -1;
-    fwrite(ZvString_AS_STRING(r), 1, (size_t)ZvString_GET_SIZE(r), fp);
-    Zv_DECREF(r);
-    return 0;
-}
-
 } // namespace
 
 extern "C" {
@@ -243,16 +232,21 @@ static int tupletraverse(ZvObject *o, visitproc visit, void *arg)
     return 0;
 }
 
+/* Items print through their own print slots, so a deep nesting recurses
+ * here: the recursion counter stops it before it exhausts the C stack. */
 static int tupleprint(ZvObject *op, FILE *fp, int)
 {
     int n = Zv_SIZE(op);
+    if (Zv_EnterRecursiveCall(" while printing an object")) return -1;
+    int status = 0;
     fputc('(', fp);
-    for (int i = 0; i < n; i++) {
+    for (int i = 0; i < n && status == 0; i++) {
         if (i > 0) fputs(", ", fp);
-        if (print_item_repr(ZvTuple_GET_ITEM(op, i), fp) < 0) return -1;
+        status = ZvObject_Print(ZvTuple_GET_ITEM(op, i), fp, 0);
     }
-    fputs(n == 1 ? ",)" : ")", fp);
-    return 0;
+    if (status == 0) fputs(n == 1 ? ",)" : ")", fp);
+    Zv_LeaveRecursiveCall();
+    return status;
 }
 
 /* Tuples cannot contain themselves, so no "..." guard is needed; the

@@ -21,7 +21,10 @@
  *
  * Integer units follow the language's 32-bit integers: "i" and "l" store
  * the 32-bit value of the argument, "l" into a C `long` only for source
- * compatibility with existing extension code. */
+ * compatibility with existing extension code, and "k" keeps the low 32
+ * bits; "L" and "K" cover 64 bits.  "k" and "K" take only int and long
+ * objects; the other integer units also take a float, truncated after a
+ * DeprecationWarning. */
 #include "zuvo.h"
 
 #include <ctype.h>
@@ -183,12 +186,24 @@ bool is_integer_like(ZvObject *arg)
     return nb != nullptr && nb->nb_int != nullptr;
 }
 
+// The first check of the units that take any integer: the argument must
+// be integer-like, and a float (which converts by truncation) is warned
+// about.  A warning turned into an error fails the unit with that error.
+const char *check_integer(ZvObject *arg, const char *expected, ParseState &st)
+{
+    if (!is_integer_like(arg)) return converterr(expected, arg, st);
+    if (ZvFloat_Check(arg) &&
+        ZvErr_Warn(ZvExc_DeprecationWarning, "integer argument expected, got float") != 0)
+        return converterr(expected, arg, st);
+    return nullptr;
+}
+
 // The 32-bit value of an integer argument.  Returns false when the
-// conversion raised (for instance a long too large for an int); that
-// error stands.
+// conversion raised (a long outside the int range raises OverflowError);
+// that error stands.
 bool int_value(ZvObject *arg, int32_t *out)
 {
-    int32_t v = ZvInt_AsLong(arg);
+    int32_t v = ZvLong_Check(arg) ? ZvLong_AsLong(arg) : ZvInt_AsLong(arg);
     if (v == -1 && ZvErr_Occurred() != nullptr) return false;
     *out = v;
     return true;
@@ -199,7 +214,7 @@ const char *convert_ranged(ZvObject *arg, const char *expected, int32_t lo, int3
                            const char *lo_msg, const char *hi_msg, int32_t *out,
                            ParseState &st)
 {
-    if (!is_integer_like(arg)) return converterr(expected, arg, st);
+    if (const char *msg = check_integer(arg, expected, st)) return msg;
     if (!int_value(arg, out)) return converterr(expected, arg, st);
     if (*out < lo) {
         ZvErr_SetString(ZvExc_OverflowError, lo_msg);
@@ -212,13 +227,14 @@ const char *convert_ranged(ZvObject *arg, const char *expected, int32_t lo, int3
     return nullptr;
 }
 
-// The low 32 bits of an integer, for the units without a range check.
+// The low 32 bits of any integer, longs of any size included: "B", "H"
+// and "I" keep what fits their destination without a range check.
 const char *convert_mask32(ZvObject *arg, const char *expected, uint32_t *out, ParseState &st)
 {
-    if (!is_integer_like(arg)) return converterr(expected, arg, st);
-    int32_t v;
-    if (!int_value(arg, &v)) return converterr(expected, arg, st);
-    *out = (uint32_t)v;
+    if (const char *msg = check_integer(arg, expected, st)) return msg;
+    uint32_t v = ZvInt_AsUnsignedLongMask(arg);
+    if (v == (uint32_t)-1 && ZvErr_Occurred() != nullptr) return converterr(expected, arg, st);
+    *out = v;
     return nullptr;
 }
 
@@ -270,8 +286,9 @@ const char *convert_integer(char c, ZvObject *arg, ParseState &st)
         int *ip = c == 'i' ? va_arg(va, int *) : nullptr;
         long *lp = c == 'l' ? va_arg(va, long *) : nullptr;
         const char *expected = c == 'i' ? "integer<i>" : "integer<l>";
+        if (const char *msg = check_integer(arg, expected, st)) return msg;
         int32_t v;
-        if (!is_integer_like(arg) || !int_value(arg, &v)) return converterr(expected, arg, st);
+        if (!int_value(arg, &v)) return converterr(expected, arg, st);
         if (ip != nullptr) *ip = v;
         if (lp != nullptr) *lp = v;
         return nullptr;
@@ -280,24 +297,23 @@ const char *convert_integer(char c, ZvObject *arg, ParseState &st)
         // Only int and long objects, low 32 bits kept.
         auto *p = va_arg(va, unsigned long *);
         if (!ZvInt_Check(arg) && !ZvLong_Check(arg)) return converterr("integer<k>", arg, st);
-        int32_t v;
-        if (!int_value(arg, &v)) return converterr("integer<k>", arg, st);
-        *p = (uint32_t)v;
+        *p = ZvLong_AsUnsignedLongMask(arg);
         return nullptr;
     }
     case 'L': {
+        // The full 64-bit range; a long beyond it raises OverflowError.
         auto *p = va_arg(va, long long *);
-        int32_t v;
-        if (!is_integer_like(arg) || !int_value(arg, &v)) return converterr("long<L>", arg, st);
+        if (const char *msg = check_integer(arg, "long<L>", st)) return msg;
+        long long v = ZvLong_AsLongLong(arg);
+        if (v == -1 && ZvErr_Occurred() != nullptr) return converterr("long<L>", arg, st);
         *p = v;
         return nullptr;
     }
     case 'K': {
+        // Only int and long objects, low 64 bits kept.
         auto *p = va_arg(va, unsigned long long *);
         if (!ZvInt_Check(arg) && !ZvLong_Check(arg)) return converterr("integer<K>", arg, st);
-        int32_t v;
-        if (!int_value(arg, &v)) return converterr("integer<K>", arg, st);
-        *p = (unsigned long long)(long long)v;
+        *p = ZvLong_AsUnsignedLongLongMask(arg);
         return nullptr;
     }
     }
@@ -305,40 +321,55 @@ const char *convert_integer(char c, ZvObject *arg, ParseState &st)
 }
 
 // ---------------------------------------------------------------------------
-// Floating-point units.  Until the float and complex types exist, the
-// numbers that can reach these units are ints.
+// Floating-point units.  A number is a float or anything that converts to
+// one (ints, longs); a long too large for a double raises OverflowError,
+// which stands.
 
-bool number_as_double(ZvObject *arg, double *out)
+bool is_float_like(ZvObject *arg)
 {
-    if (!ZvInt_Check(arg)) return false;
-    *out = (double)ZvInt_AS_LONG(arg);
-    return true;
+    if (ZvFloat_Check(arg)) return true;
+    ZvNumberMethods *nb = Zv_TYPE(arg)->tp_as_number;
+    return nb != nullptr && nb->nb_float != nullptr;
+}
+
+const char *number_as_double(ZvObject *arg, const char *expected, double *out, ParseState &st)
+{
+    if (!is_float_like(arg)) return converterr(expected, arg, st);
+    double d = ZvFloat_AsDouble(arg);
+    if (d == -1.0 && ZvErr_Occurred() != nullptr) return converterr(expected, arg, st);
+    *out = d;
+    return nullptr;
 }
 
 const char *convert_floating(char c, ZvObject *arg, ParseState &st)
 {
     va_list &va = *st.va;
     double d = 0.0;
+    const char *msg;
     switch (c) {
     case 'f': {
         auto *p = va_arg(va, float *);
-        if (!number_as_double(arg, &d)) return converterr("float<f>", arg, st);
-        *p = (float)d;
-        return nullptr;
+        msg = number_as_double(arg, "float<f>", &d, st);
+        if (msg == nullptr) *p = (float)d;
+        return msg;
     }
     case 'd': {
         auto *p = va_arg(va, double *);
-        if (!number_as_double(arg, &d)) return converterr("float<d>", arg, st);
-        *p = d;
-        return nullptr;
+        msg = number_as_double(arg, "float<d>", &d, st);
+        if (msg == nullptr) *p = d;
+        return msg;
     }
     case 'D': {
         // The destination is a complex record: two doubles, real first.
+        // There is no complex type yet, so every acceptable argument is a
+        // real number: it becomes the real part and the imaginary part is 0.
         auto *p = va_arg(va, double *);
-        if (!number_as_double(arg, &d)) return converterr("complex<D>", arg, st);
-        p[0] = d;
-        p[1] = 0.0;
-        return nullptr;
+        msg = number_as_double(arg, "complex<D>", &d, st);
+        if (msg == nullptr) {
+            p[0] = d;
+            p[1] = 0.0;
+        }
+        return msg;
     }
     }
     return nullptr;
@@ -667,14 +698,9 @@ const char *convert_simple(ZvObject *arg, const char **fp, ParseState &st)
     return msg;
 }
 
-// Sequence access for "(...)" units through the sequence slots.  Strings
-// are not accepted as sequences here: "(cc)" must not silently split "ab".
-bool is_sequence(ZvObject *o)
-{
-    if (ZvString_Check(o)) return false;
-    ZvSequenceMethods *sq = Zv_TYPE(o)->tp_as_sequence;
-    return sq != nullptr && sq->sq_item != nullptr && sq->sq_length != nullptr;
-}
+// "(...)" units take any sequence but a string: "(cc)" must not silently
+// split "ab".
+bool is_sequence(ZvObject *o) { return !ZvString_Check(o) && ZvSequence_Check(o); }
 
 // Number of units in the group whose first unit is at f.
 int group_size(const char *f)
@@ -722,7 +748,7 @@ const char *convert_tuple(ZvObject *arg, const char **fp, ItemPath &path, int de
                  type_name_of(arg));
         return st.msgbuf;
     }
-    int len = Zv_TYPE(arg)->tp_as_sequence->sq_length(arg);
+    int len = ZvSequence_Size(arg);
     if (len < 0) return converterr("(unspecified)", arg, st);
     if (len != n) {
         snprintf(st.msgbuf, sizeof st.msgbuf, "must be sequence of length %d, not %d", n, len);
@@ -730,7 +756,7 @@ const char *convert_tuple(ZvObject *arg, const char **fp, ItemPath &path, int de
     }
     const char *f = *fp;
     for (int i = 0; i < n; i++) {
-        ZvObject *item = Zv_TYPE(arg)->tp_as_sequence->sq_item(arg, i);
+        ZvObject *item = ZvSequence_GetItem(arg, i);
         const char *msg = item == nullptr ? converterr("(unspecified)", arg, st)
                                           : convert_item(item, &f, path, depth + 1, st);
         Zv_XDECREF(item);

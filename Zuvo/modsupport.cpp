@@ -247,25 +247,18 @@ ZvObject *type_not_available(char unit, const char *type)
     return nullptr;
 }
 
-// Long integer objects.  The long type's constructors are not in this
-// build yet; until they are, values that need a long refuse to build.
-ZvObject *long_from_long_long(char unit, long long) { return type_not_available(unit, "long"); }
-ZvObject *long_from_unsigned_long_long(char unit, unsigned long long)
-{
-    return type_not_available(unit, "long");
-}
-
-// The integer units whose value may exceed an int make a long then.
-ZvObject *from_long_long(char unit, long long v)
+// The integer units whose value may exceed an int ("l" and "k" hold 64
+// bits here, "I" 32 unsigned ones) make a long then.
+ZvObject *from_long_long(long long v)
 {
     if (v >= INT32_MIN && v <= INT32_MAX) return ZvInt_FromLong((int32_t)v);
-    return long_from_long_long(unit, v);
+    return ZvLong_FromLongLong(v);
 }
 
-ZvObject *from_unsigned_long_long(char unit, unsigned long long v)
+ZvObject *from_unsigned_long_long(unsigned long long v)
 {
     if (v <= (unsigned long long)INT32_MAX) return ZvInt_FromLong((int32_t)v);
-    return long_from_unsigned_long_long(unit, v);
+    return ZvLong_FromUnsignedLongLong(v);
 }
 
 ZvObject *build_string(const char **fp, va_list *va)
@@ -324,19 +317,18 @@ ZvObject *build_value(const char **fp, va_list *va)
     case 'H':
         return ZvInt_FromLong((int32_t)va_arg(*va, unsigned int));
     case 'I':
-        return from_unsigned_long_long(c, va_arg(*va, unsigned int));
+        return from_unsigned_long_long(va_arg(*va, unsigned int));
     case 'l':
-        return from_long_long(c, va_arg(*va, long));
+        return from_long_long(va_arg(*va, long));
     case 'k':
-        return from_unsigned_long_long(c, va_arg(*va, unsigned long));
+        return from_unsigned_long_long(va_arg(*va, unsigned long));
     case 'L':
-        return long_from_long_long(c, va_arg(*va, long long));
+        return ZvLong_FromLongLong(va_arg(*va, long long));
     case 'K':
-        return long_from_unsigned_long_long(c, va_arg(*va, unsigned long long));
+        return ZvLong_FromUnsignedLongLong(va_arg(*va, unsigned long long));
     case 'f':
     case 'd':
-        (void)va_arg(*va, double);
-        return type_not_available(c, "float");
+        return ZvFloat_FromDouble(va_arg(*va, double));
     case 'D':
         (void)va_arg(*va, void *);
         return type_not_available(c, "complex");

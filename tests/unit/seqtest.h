@@ -6,8 +6,12 @@
 #ifndef ZV_TEST_SEQTEST_H
 #define ZV_TEST_SEQTEST_H
 
+#include <stdio.h>
+#include <stdlib.h>
+
 #include <functional>
 #include <initializer_list>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -183,6 +187,19 @@ inline ZvObject *kwargs(std::initializer_list<std::pair<const char *, ZvObject *
     ZvObject *d = ZvDict_New();
     for (const auto &[k, v] : items) ZvDict_SetItemString(d, k, v);
     return d;
+}
+
+// What ZvObject_Print writes for o, or "<error>" with the error left set.
+inline std::string printed(ZvObject *o)
+{
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *fp = open_memstream(&buf, &len);
+    int rc = ZvObject_Print(o, fp, 0);
+    fclose(fp);
+    std::string s = rc == 0 ? std::string(buf, len) : "<error>";
+    free(buf);
+    return s;
 }
 
 // A tuple of the given objects (borrowed; the tuple takes its own references).

@@ -42,6 +42,30 @@ TEST_F(BuildValue, IntegerUnits)
     EXPECT_EQ(zv_repr(v), "(-1, 255, -300, 65535, -2147483648, 2000000000, 2147483647, 5)");
 }
 
+TEST_F(BuildValue, WideIntegerUnitsMakeLongs)
+{
+    // "L" and "K" always give longs; "I", "k" and "l" do past the int range.
+    Owned v(Zv_BuildValue("(LKIkl)", 5LL, ~0ULL, 4294967295u, 1UL << 40, -(1L << 40)));
+    EXPECT_EQ(zv_repr(v),
+              "(5L, 18446744073709551615L, 4294967295L, 1099511627776L, -1099511627776L)");
+    Owned edges(Zv_BuildValue("(LL)", LLONG_MIN, LLONG_MAX));
+    EXPECT_EQ(zv_repr(edges), "(-9223372036854775808L, 9223372036854775807L)");
+    Owned fits(Zv_BuildValue("(Ikll)", 2147483647u, 2147483647UL, (long)INT32_MIN, 2147483648L));
+    EXPECT_EQ(zv_repr(fits), "(2147483647, 2147483647, -2147483648, 2147483648L)");
+    EXPECT_TRUE(ZvInt_CheckExact(ZvTuple_GET_ITEM(fits.get(), 0)));
+}
+
+TEST_F(BuildValue, FloatingUnits)
+{
+    Owned v(Zv_BuildValue("(fd)", (double)1.5f, -0.25));
+    EXPECT_EQ(zv_repr(v), "(1.5, -0.25)");
+    EXPECT_TRUE(ZvFloat_CheckExact(ZvTuple_GET_ITEM(v.get(), 1)));
+    // There is no complex type yet.
+    double c[2] = {1.0, 2.0};
+    EXPECT_EQ(Zv_BuildValue("D", c), nullptr);
+    EXPECT_TRUE(zv_raised(ZvExc_SystemError));
+}
+
 TEST_F(BuildValue, CharAndStringUnits)
 {
     Owned c(Zv_BuildValue("c", 'q'));
@@ -182,7 +206,8 @@ TEST_F(NOwnership, ReleasedBeforeABadFormatChar)
 
 TEST_F(NOwnership, ReleasedAfterAnUnavailableType)
 {
-    EXPECT_EQ(Zv_BuildValue("(dN)", 1.5, give()), nullptr);
+    double c[2] = {1.0, 2.0};
+    EXPECT_EQ(Zv_BuildValue("(DN)", c, give()), nullptr);
     EXPECT_TRUE(zv_raised(ZvExc_SystemError));
 }
 

@@ -1,7 +1,7 @@
 // The dictionary: table layout and probing, the lookup rules under
 // hostile keys, growth, deletion, clearing, merging, comparison, repr,
 // iteration and the methods.
-#include "zvtest.h"
+#include "typetest.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -509,6 +509,8 @@ TEST_F(DictTest, MergeHonoursOverride)
 
 TEST_F(DictTest, MergeReadsOtherMappingsThroughKeysAndSubscript)
 {
+    // keys() is found as an attribute, which the type offers once readied.
+    ASSERT_EQ(ZvType_Ready(&Mapping_Type), 0);
     auto *m = (Mapping *)_ZvObject_New(&Mapping_Type);
     m->inner = int_dict({{1, 100}, {2, 200}});
     Owned mapping((ZvObject *)m);
@@ -856,6 +858,228 @@ TEST_F(DictTest, StringFormsAndPositionalWalk)
     EXPECT_EQ(ZvDict_Next(d, &pos, &k, &v), 0);
     pos = -1;
     EXPECT_EQ(ZvDict_Next(d, &pos, &k, &v), 0);
+}
+
+
+// --- other objects through the generic protocols --------------------------
+//
+// A built-in function stored in a class is not bound to the instance: the
+// natives below see only the explicit arguments.
+
+ZvObject *fn_keys_one_two(ZvObject *, ZvObject *) { return Zv_BuildValue("[ii]", 1, 2); }
+ZvObject *fn_keys_not_iterable(ZvObject *, ZvObject *) { return ZvInt_FromLong(3); }
+ZvObject *fn_times_ten(ZvObject *, ZvObject *args)
+{
+    int k;
+    if (!ZvArg_ParseTuple(args, "i", &k)) return nullptr;
+    if (k == 2) {
+        ZvErr_SetString(ZvExc_LookupError, "no item 2");
+        return nullptr;
+    }
+    return ZvInt_FromLong(k * 10);
+}
+// Item i of a three-item sequence of pairs (i, i*i).
+ZvObject *fn_pair_at(ZvObject *, ZvObject *args)
+{
+    int i;
+    if (!ZvArg_ParseTuple(args, "i", &i)) return nullptr;
+    if (i >= 3) {
+        ZvErr_SetString(ZvExc_IndexError, "no more pairs");
+        return nullptr;
+    }
+    return Zv_BuildValue("(ii)", i, i * i);
+}
+ZvObject *fn_refuse(ZvObject *, ZvObject *)
+{
+    ZvErr_SetString(ZvExc_LookupError, "refused");
+    return nullptr;
+}
+int setitem_calls = 0;
+ZvObject *fn_count_setitem(ZvObject *, ZvObject *args)
+{
+    setitem_calls++;
+    EXPECT_EQ(ZvTuple_GET_SIZE(args), 2);
+    Zv_RETURN_NONE;
+}
+
+ZvMethodDef keys_one_two = {"keys", fn_keys_one_two, METH_VARARGS, nullptr};
+ZvMethodDef keys_not_iterable = {"keys", fn_keys_not_iterable, METH_VARARGS, nullptr};
+ZvMethodDef times_ten = {"__getitem__", fn_times_ten, METH_VARARGS, nullptr};
+ZvMethodDef pair_at = {"__getitem__", fn_pair_at, METH_VARARGS, nullptr};
+ZvMethodDef refuse = {"refuse", fn_refuse, METH_VARARGS, nullptr};
+ZvMethodDef count_setitem = {"__setitem__", fn_count_setitem, METH_VARARGS, nullptr};
+
+// An object that records its own destruction.
+bool sentinel_freed = false;
+ZvTypeObject Sentinel_Type = [] {
+    ZvTypeObject t = blank_type("sentinel", sizeof(ZvObject));
+    t.tp_dealloc = [](ZvObject *o) {
+        sentinel_freed = true;
+        ZvObject_Free(o);
+    };
+    return t;
+}();
+
+TEST_F(DictTest, AnythingWithKeysMergesAsAMapping)
+{
+    Owned keys(zv_native(&keys_one_two)), getitem(zv_native(&times_ten));
+    Owned cls(zv_class("M", {}, {{"keys", keys.get()}, {"__getitem__", getitem.get()}}));
+    Owned m(zv_call(cls));
+    Owned a(int_dict({{1, 1}, {2, 2}}));
+    ASSERT_EQ(ZvDict_Merge(a, m, 0), 0); // 2 is present: its item is never asked for
+    EXPECT_EQ(zv_repr(a), "{1: 1, 2: 2}");
+    EXPECT_EQ(ZvDict_Merge(a, m, 1), -1); // an item access error stops the merge
+    EXPECT_EQ(zv_error_text(), "no item 2");
+    EXPECT_EQ(zv_repr(a), "{1: 10, 2: 2}");
+
+    // Only the attribute counts: one set on an instance of a class with
+    // nothing but __getitem__ makes it a mapping for the constructor.
+    Owned plain_cls(zv_class("P", {}, {{"__getitem__", getitem.get()}}));
+    Owned p(zv_call(plain_cls));
+    ASSERT_EQ(ZvObject_SetAttrString(p, "keys", keys), 0);
+    Owned d(zv_call(ZV_TYPE_OBJ(ZvDict_Type), {p.get()}));
+    EXPECT_EQ(d.get(), nullptr);
+    EXPECT_EQ(zv_error_text(), "no item 2");
+
+    // Broken keys(): not callable, not returning an iterable, or missing.
+    Owned five(I(5));
+    Owned not_callable(zv_class("N", {}, {{"keys", five.get()}}));
+    Owned n(zv_call(not_callable));
+    EXPECT_EQ(ZvDict_Merge(a, n, 1), -1);
+    EXPECT_EQ(zv_error_text(), "call of non-callable attribute");
+    Owned bad_keys(zv_native(&keys_not_iterable));
+    Owned not_iterable(zv_class("B", {}, {{"keys", bad_keys.get()}}));
+    Owned b(zv_call(not_iterable));
+    EXPECT_EQ(ZvDict_Merge(a, b, 1), -1);
+    EXPECT_EQ(zv_error_text(), "iteration over non-sequence");
+    EXPECT_EQ(ZvDict_Merge(a, five, 1), -1);
+    EXPECT_TRUE(zv_raised(ZvExc_AttributeError));
+    EXPECT_EQ(ZvDict_Size(a), 2);
+}
+
+TEST_F(DictTest, PairsComeFromAnyIterable)
+{
+    // A class with only __getitem__ is iterated by index up to IndexError.
+    Owned getitem(zv_native(&pair_at));
+    Owned cls(zv_class("Pairs", {}, {{"__getitem__", getitem.get()}}));
+    Owned pairs(zv_call(cls));
+    Owned d(zv_call(ZV_TYPE_OBJ(ZvDict_Type), {pairs.get()}));
+    EXPECT_EQ(zv_repr(d), "{0: 0, 1: 1, 2: 4}");
+
+    // An iterator of pairs: another dictionary's items.
+    Owned src(int_dict({{7, 70}, {8, 80}}));
+    Owned items(zv_call_method(src, "iteritems"));
+    Owned e(ZvDict_New());
+    ASSERT_EQ(ZvDict_MergeFromSeq2(e, items, 1), 0);
+    EXPECT_EQ(ZvObject_RichCompareBool(e, src, Zv_EQ), 1);
+
+    // Elements are converted by iteration too: a dictionary of two keys
+    // is a pair of its keys.
+    Owned pair_dict(int_dict({{1, 0}, {2, 0}}));
+    Owned one_elem(ZvTuple_Pack(1, pair_dict.get()));
+    Owned f(ZvDict_New());
+    ASSERT_EQ(ZvDict_MergeFromSeq2(f, one_elem, 1), 0);
+    EXPECT_EQ(zv_repr(f), "{1: 2}");
+}
+
+TEST_F(DictTest, FromkeysCallsTheClassAndAssignsThroughIt)
+{
+    Owned setitem(zv_native(&count_setitem));
+    Owned counting(zv_class("Counting", {ZV_TYPE_OBJ(ZvDict_Type)}, {{"__setitem__", setitem.get()}}));
+    setitem_calls = 0;
+    Owned abc(S("abc"));
+    Owned d(zv_callattr(counting, "fromkeys", {abc.get()}));
+    ASSERT_NE(d.get(), nullptr);
+    EXPECT_EQ(Zv_TYPE(d.get()), (ZvTypeObject *)counting.get());
+    EXPECT_EQ(setitem_calls, 3); // every key went through the class's __setitem__,
+    EXPECT_EQ(ZvDict_Size(d), 0); // which stored nothing
+
+    Owned plain(zv_class("Plain", {ZV_TYPE_OBJ(ZvDict_Type)}));
+    Owned src(int_dict({{1, 0}, {2, 0}}));
+    Owned keys(zv_call_method(src, "iterkeys"));
+    Owned zero(I(0));
+    Owned p(zv_callattr(plain, "fromkeys", {keys.get(), zero.get()}));
+    EXPECT_EQ(zv_repr(p), "{1: 0, 2: 0}");
+
+    Owned init(zv_native(&refuse));
+    Owned broken(zv_class("Broken", {ZV_TYPE_OBJ(ZvDict_Type)}, {{"__init__", init.get()}}));
+    EXPECT_EQ(zv_callattr(broken, "fromkeys", {abc.get()}), nullptr);
+    EXPECT_EQ(zv_error_text(), "refused");
+    Owned not_iterable(zv_callattr(plain, "fromkeys", {zero.get()}));
+    EXPECT_EQ(not_iterable.get(), nullptr);
+    EXPECT_EQ(zv_error_text(), "iteration over non-sequence");
+}
+
+TEST_F(DictTest, SubclassesMadeAtRunTimeAreFullDictionaries)
+{
+    sentinel_freed = false;
+    {
+        Owned cls(zv_class("D", {ZV_TYPE_OBJ(ZvDict_Type)}));
+        Owned one(I(1));
+        Owned kw(ZvDict_New());
+        ZvDict_SetItemString(kw, "name", one);
+        Owned d(zv_call(cls, {}, kw));
+        ASSERT_NE(d.get(), nullptr);
+        EXPECT_TRUE(ZvDict_Check(d.get()));
+        EXPECT_FALSE(ZvDict_CheckExact(d.get()));
+        for (int k = 0; k < 100; k++) set_int(d, k, k); // grows past the small table
+        for (int k = 0; k < 100; k += 2) del_int(d, k);
+        EXPECT_EQ(ZvDict_Size(d), 51);
+
+        Owned copy(ZvDict_Copy(d));
+        EXPECT_TRUE(ZvDict_CheckExact(copy.get()));
+        EXPECT_EQ(ZvObject_RichCompareBool(d, copy, Zv_EQ), 1);
+        EXPECT_EQ(ZvObject_Compare(d, copy), 0);
+        set_int(copy, 1000, 0);
+        EXPECT_EQ(ZvObject_RichCompareBool(d, copy, Zv_LT), 1);
+
+        // The instance is tracked and its traversal reaches its items and
+        // its attribute dictionary, so the collector will see cycles
+        // through it; releasing it releases everything.
+        EXPECT_TRUE(_ZvGC_IS_TRACKED(d.get()));
+        Owned sentinel(_ZvObject_New(&Sentinel_Type));
+        ASSERT_EQ(ZvDict_SetItemString(d, "sentinel", sentinel), 0);
+        ASSERT_EQ(ZvObject_SetAttrString(d, "attr", sentinel), 0);
+        int visits = 0;
+        auto count_sentinel = [](ZvObject *o, void *arg) {
+            if (Zv_TYPE(o) == &Sentinel_Type) ++*(int *)arg;
+            return 0;
+        };
+        ASSERT_EQ(Zv_TYPE(d.get())->tp_traverse(d, count_sentinel, &visits), 0);
+        EXPECT_EQ(visits, 1); // the item; the attribute dictionary is visited itself
+    }
+    EXPECT_TRUE(sentinel_freed);
+}
+
+TEST_F(DictTest, PrintWritesItemsThroughTheirPrintSlotsAndStopsDeepNesting)
+{
+    Owned d(ZvDict_New());
+    Owned one(I(1));
+    Owned inner(Zv_BuildValue("[i(i)s]", 2, 3, "x"));
+    ASSERT_EQ(ZvDict_SetItem(d, one, inner), 0);
+    char *buf = nullptr;
+    size_t len = 0;
+    FILE *f = open_memstream(&buf, &len);
+    ASSERT_EQ(ZvObject_Print(d, f, 0), 0);
+    fflush(f);
+    EXPECT_EQ(std::string(buf, len), "{1: [2, (3,), 'x']}");
+
+    // Distinct dictionaries nested far deeper than the recursion limit: an
+    // error, not an exhausted stack.
+    ZvObject *deep = ZvDict_New();
+    for (int i = 0; i < 100000; i++) {
+        ZvObject *outer = ZvDict_New();
+        ASSERT_EQ(ZvDict_SetItem(outer, one, deep), 0);
+        Zv_DECREF(deep);
+        deep = outer;
+    }
+    Owned deep_owned(deep);
+    EXPECT_EQ(ZvObject_Print(deep, f, 0), -1);
+    EXPECT_TRUE(zv_raised(ZvExc_RuntimeError));
+    EXPECT_EQ(ZvObject_Repr(deep), nullptr);
+    EXPECT_EQ(zv_error_text(), "maximum recursion depth exceeded while getting the repr of an object");
+    fclose(f);
+    free(buf);
 }
 
 } // namespace

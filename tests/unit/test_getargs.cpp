@@ -1,9 +1,12 @@
 // Argument parsing: every unit's conversion and failure text, the count
 // messages, optional units, groups, keywords and the cleanup of "e" units.
-#include "zvtest.h"
+#include "typetest.h"
 
 #include <initializer_list>
+#include <limits.h>
 #include <string.h>
+
+#include <string>
 
 namespace {
 
@@ -18,6 +21,7 @@ ZvObject *tup(std::initializer_list<ZvObject *> items)
 
 ZvObject *I(int32_t v) { return ZvInt_FromLong(v); }
 ZvObject *S(const char *s) { return ZvString_FromString(s); }
+ZvObject *lng(const char *text) { return ZvLong_FromString(text, nullptr, 0); }
 ZvObject *None()
 {
     Zv_INCREF(Zv_None);
@@ -165,17 +169,102 @@ TEST_F(GetArgs, IntegerUnitsNameTheirExpectedType)
     EXPECT_EQ(failure(ZvExc_TypeError), "argument 1 must be integer<i>, not None");
 }
 
-TEST_F(GetArgs, FloatingUnitsTakeIntegers)
+TEST_F(GetArgs, IntegerUnitsTakeLongs)
+{
+    int i = 0;
+    long l = 0;
+    unsigned char b = 0, B = 0;
+    short h = 0;
+    unsigned short H = 0;
+    unsigned int I = 0;
+    unsigned long k = 0;
+    long long L = 0;
+    unsigned long long K = 0;
+    Owned small(tup({lng("5"), lng("-7"), lng("200"), lng("-3")}));
+    ASSERT_EQ(ZvArg_ParseTuple(small, "ilbh", &i, &l, &b, &h), 1);
+    EXPECT_EQ(i, 5);
+    EXPECT_EQ(l, -7);
+    EXPECT_EQ(b, 200);
+    EXPECT_EQ(h, -3);
+
+    // Past the int range the checked units raise the long's OverflowError.
+    Owned big(tup({lng("2147483648")}));
+    for (const char *u : {"i", "l", "b", "h"}) {
+        EXPECT_EQ(ZvArg_ParseTuple(big, u, &L), 0) << u;
+        EXPECT_EQ(failure(ZvExc_OverflowError), "long int too large to convert to int") << u;
+    }
+
+    // The masking units keep the low bits of a long of any size.
+    Owned huge(tup({lng("0x123456789abcdef01"), lng("0x1fffe"), lng("-1"),
+                    lng("0x10000000000000005"), lng("-0x10000000000000001")}));
+    ASSERT_EQ(ZvArg_ParseTuple(huge, "BHIkK", &B, &H, &I, &k, &K), 1);
+    EXPECT_EQ(B, 0x01);
+    EXPECT_EQ(H, 0xfffe);
+    EXPECT_EQ(I, 0xFFFFFFFFu);
+    EXPECT_EQ(k, 5ul);
+    EXPECT_EQ(K, ~0ull);
+
+    // "L" covers exactly the 64-bit range.
+    long long L2 = 0;
+    Owned edges(tup({lng("9223372036854775807"), lng("-9223372036854775808")}));
+    ASSERT_EQ(ZvArg_ParseTuple(edges, "LL", &L, &L2), 1);
+    EXPECT_EQ(L, LLONG_MAX);
+    EXPECT_EQ(L2, LLONG_MIN);
+    Owned over(tup({lng("9223372036854775808")}));
+    EXPECT_EQ(ZvArg_ParseTuple(over, "L", &L), 0);
+    EXPECT_TRUE(zv_raised(ZvExc_OverflowError));
+}
+
+TEST_F(GetArgs, FloatsGivenToIntegerUnitsAreTruncatedWithAWarning)
+{
+    testing::internal::CaptureStderr();
+    int i = 0;
+    long long L = 0;
+    unsigned int I = 0;
+    unsigned char b = 0;
+    Owned args(tup({ZvFloat_FromDouble(3.9), ZvFloat_FromDouble(-2.5), ZvFloat_FromDouble(4294967297.0)}));
+    ASSERT_EQ(ZvArg_ParseTuple(args, "iLI", &i, &L, &I), 1);
+    EXPECT_EQ(i, 3);
+    EXPECT_EQ(L, -2);
+    EXPECT_EQ(I, 1u); // masked like the long it truncates to
+    // The range of "b" applies to the truncated value.
+    Owned too_big(tup({ZvFloat_FromDouble(256.5)}));
+    EXPECT_EQ(ZvArg_ParseTuple(too_big, "b", &b), 0);
+    EXPECT_EQ(failure(ZvExc_OverflowError), "unsigned byte integer is greater than maximum");
+    std::string warnings = testing::internal::GetCapturedStderr();
+    EXPECT_NE(warnings.find("integer argument expected, got float"), std::string::npos)
+        << warnings;
+
+    // "k" and "K" take only int and long objects.
+    Owned f(tup({ZvFloat_FromDouble(1.0)}));
+    unsigned long k = 0;
+    EXPECT_EQ(ZvArg_ParseTuple(f, "k", &k), 0);
+    EXPECT_EQ(failure(ZvExc_TypeError), "argument 1 must be integer<k>, not float");
+    EXPECT_EQ(ZvArg_ParseTuple(f, "K", &L), 0);
+    EXPECT_EQ(failure(ZvExc_TypeError), "argument 1 must be integer<K>, not float");
+}
+
+TEST_F(GetArgs, FloatingUnitsTakeAnyNumber)
 {
     float f = 0;
     double d = 0;
     double D[2] = {1, 1};
-    Owned args(tup({I(3), I(-4), I(7)}));
+    Owned args(tup({ZvFloat_FromDouble(1.5), lng("-1099511627776"), I(7)}));
     ASSERT_EQ(ZvArg_ParseTuple(args, "fdD", &f, &d, D), 1);
-    EXPECT_EQ(f, 3.0f);
-    EXPECT_EQ(d, -4.0);
+    EXPECT_EQ(f, 1.5f);
+    EXPECT_EQ(d, -1099511627776.0);
     EXPECT_EQ(D[0], 7.0);
     EXPECT_EQ(D[1], 0.0);
+    // There is no complex type yet: a real number is the real part.
+    Owned real(tup({ZvFloat_FromDouble(-0.25)}));
+    ASSERT_EQ(ZvArg_ParseTuple(real, "D", D), 1);
+    EXPECT_EQ(D[0], -0.25);
+    EXPECT_EQ(D[1], 0.0);
+
+    // A long too large for a double keeps its own OverflowError.
+    Owned huge(tup({lng(("1" + std::string(400, '0')).c_str())}));
+    EXPECT_EQ(ZvArg_ParseTuple(huge, "d", &d), 0);
+    EXPECT_TRUE(zv_raised(ZvExc_OverflowError));
 
     Owned str(tup({S("1.5")}));
     EXPECT_EQ(ZvArg_ParseTuple(str, "f", &f), 0);
@@ -336,6 +425,44 @@ TEST_F(GetArgs, GroupFailuresNameTheItemPath)
     char x, y;
     EXPECT_EQ(ZvArg_ParseTuple(a_string, "(cc)", &x, &y), 0);
     EXPECT_EQ(failure(ZvExc_TypeError), "argument 1 must be 2-item sequence, not str");
+}
+
+// Natives stored in a class are not bound: they see only the explicit
+// arguments.
+ZvObject *fn_len_two(ZvObject *, ZvObject *) { return ZvInt_FromLong(2); }
+ZvObject *fn_len_negative(ZvObject *, ZvObject *) { return ZvInt_FromLong(-1); }
+ZvObject *fn_item_plus_ten(ZvObject *, ZvObject *args)
+{
+    int i;
+    if (!ZvArg_ParseTuple(args, "i", &i)) return nullptr;
+    return ZvInt_FromLong(i + 10);
+}
+ZvMethodDef len_two = {"__len__", fn_len_two, METH_VARARGS, nullptr};
+ZvMethodDef len_negative = {"__len__", fn_len_negative, METH_VARARGS, nullptr};
+ZvMethodDef item_plus_ten = {"__getitem__", fn_item_plus_ten, METH_VARARGS, nullptr};
+
+TEST_F(GetArgs, GroupsTakeAnySequence)
+{
+    // A class with __len__ and __getitem__ is a sequence.
+    Owned len(zv_native(&len_two)), item(zv_native(&item_plus_ten));
+    Owned cls(zv_class("Seq", {}, {{"__len__", len.get()}, {"__getitem__", item.get()}}));
+    int a = 0, b = 0;
+    Owned args(tup({zv_call(cls)}));
+    ASSERT_EQ(ZvArg_ParseTuple(args, "(ii)", &a, &b), 1);
+    EXPECT_EQ(a, 10);
+    EXPECT_EQ(b, 11);
+
+    // Its length must be sane; the length's own error stands.
+    Owned bad_len(zv_native(&len_negative));
+    Owned bad_cls(zv_class("Bad", {}, {{"__len__", bad_len.get()}, {"__getitem__", item.get()}}));
+    Owned bad(tup({zv_call(bad_cls)}));
+    EXPECT_EQ(ZvArg_ParseTuple(bad, "(ii)", &a, &b), 0);
+    EXPECT_TRUE(zv_raised(ZvExc_ValueError));
+
+    // A mapping is not a sequence.
+    Owned dict(tup({ZvDict_New()}));
+    EXPECT_EQ(ZvArg_ParseTuple(dict, "(ii)", &a, &b), 0);
+    EXPECT_EQ(failure(ZvExc_TypeError), "argument 1 must be 2-item sequence, not dict");
 }
 
 TEST_F(GetArgs, BadFormatCharacterIsReported)

@@ -2,6 +2,7 @@
 // extend, the sequence and mapping slots, the methods, comparison, repr,
 // the iterators, and user code that changes a list while it is in use.
 #include "seqtest.h"
+#include "typetest.h"
 
 using namespace seqtest;
 using ListTest = ZvTest;
@@ -490,4 +491,53 @@ TEST_F(ListTest, DeepNestingIsFreedAndComparisonStopsAtTheRecursionLimit)
     EXPECT_EQ(ZvThreadState_GET()->recursion_depth, 0);
     Zv_DECREF(a);
     Zv_DECREF(b);
+}
+
+TEST_F(ListTest, PrintWritesItemsThroughTheirPrintSlotsAndStopsDeepNesting)
+{
+    Owned l(Zv_BuildValue("[s(i)[]{}]", "a", 1));
+    EXPECT_EQ(printed(l), "['a', (1,), [], {}]");
+
+    // Distinct lists nested far deeper than the recursion limit: an error,
+    // not an exhausted stack.
+    ZvObject *deep = ZvList_New(0);
+    for (int i = 0; i < 100000; i++) {
+        ZvObject *outer = ZvList_New(1);
+        ZvList_SET_ITEM(outer, 0, deep);
+        deep = outer;
+    }
+    Owned deep_owned(deep);
+    EXPECT_EQ(printed(deep), "<error>");
+    EXPECT_EQ(zv_error_text(), "maximum recursion depth exceeded while printing an object");
+}
+
+TEST_F(ListTest, SubclassesMadeAtRunTimeBehaveAsLists)
+{
+    bool freed = false;
+    {
+        Owned cls(zv_class("L", {ZV_TYPE_OBJ(ZvList_Type)}));
+        Owned src(int_list({3, 1, 2}));
+        Owned l(zv_call(cls, {src.get()}));
+        ASSERT_NE(l.get(), nullptr);
+        EXPECT_TRUE(ZvList_Check(l.get()));
+        EXPECT_FALSE(ZvList_CheckExact(l.get()));
+        EXPECT_TRUE(_ZvGC_IS_TRACKED(l.get()));
+        for (int i = 0; i < 20; i++) ASSERT_EQ(ZvList_Append(l, Owned(ZvInt_FromLong(i))), 0);
+        EXPECT_EQ(ZvList_GET_SIZE(l.get()), 23);
+        ASSERT_EQ(ZvList_SetSlice(l, 3, 23, nullptr), 0);
+        ASSERT_EQ(ZvList_Sort(l), 0);
+        EXPECT_EQ(int_values(l), (std::vector<int>{1, 2, 3}));
+
+        Owned plain(int_list({1, 2, 3})), bigger(int_list({1, 2, 4}));
+        EXPECT_EQ(ZvObject_RichCompareBool(l, plain, Zv_EQ), 1);
+        EXPECT_EQ(ZvObject_RichCompareBool(l, bigger, Zv_LT), 1);
+        EXPECT_EQ(zv_repr(l), "[1, 2, 3]");
+        EXPECT_EQ(printed(l), "[1, 2, 3]");
+
+        // Its items and attributes go when it goes.
+        Owned probe(make_probe({.on_dealloc = [&] { freed = true; }}));
+        ASSERT_EQ(ZvList_Append(l, probe), 0);
+        ASSERT_EQ(ZvObject_SetAttrString(l, "p", probe), 0);
+    }
+    EXPECT_TRUE(freed);
 }

@@ -445,3 +445,55 @@ TEST_F(LongTest, FloatsCompareExactlyWithLongs)
     Owned fm1(ZvFloat_FromDouble(-1.0));
     EXPECT_EQ(ZvObject_Hash(fm1), -2);
 }
+
+TEST_F(LongTest, FloatsHashLikeTheEqualIntOrLong)
+{
+    // Integral values of every size: the float, the long made from it and,
+    // where it fits, the int all hash alike (-1 becoming -2 on every side).
+    const double integral[] = {0.0, -0.0, 1.0, -1.0, 2.0, -2.0, 2147483647.0, -2147483647.0,
+                               -2147483648.0, 2147483648.0, -2147483649.0, 4294967296.0,
+                               4294967295.0, 9007199254740992.0, -9007199254740992.0,
+                               9223372036854775808.0, 18446744073709555712.0, 1e20, -1e20,
+                               ldexp(1.0, 100) + ldexp(1.0, 48), 1e300, -1e300, ldexp(1.0, 1023)};
+    for (double d : integral) {
+        Owned f(ZvFloat_FromDouble(d)), l(ZvLong_FromDouble(d));
+        Zv_hash_t h = ZvObject_Hash(f);
+        EXPECT_EQ(h, ZvObject_Hash(l)) << d;
+        EXPECT_NE(h, -1) << d;
+        if (d >= -2147483648.0 && d <= 2147483647.0) {
+            Owned i(ZvInt_FromLong((int32_t)d));
+            EXPECT_EQ(h, ZvObject_Hash(i)) << d;
+        }
+    }
+    // Random large integral doubles.
+    for (int n = 0; n < 200; n++) {
+        double d = ldexp((double)(rng() >> 11), (int)(rng() % 900)) * (n % 2 ? -1 : 1);
+        Owned f(ZvFloat_FromDouble(d)), l(ZvLong_FromDouble(d));
+        EXPECT_EQ(ZvObject_Hash(f), ZvObject_Hash(l)) << d;
+    }
+    // Fractions and the non-finite values hash without an error.
+    for (double d : {0.5, -0.5, 1e-300, 3.25, -1234567.125, (double)INFINITY, -(double)INFINITY,
+                     (double)NAN}) {
+        Owned f(ZvFloat_FromDouble(d));
+        Zv_hash_t h = ZvObject_Hash(f);
+        EXPECT_NE(h, -1) << d;
+        EXPECT_EQ(ZvErr_Occurred(), nullptr) << d;
+        Owned again(ZvFloat_FromDouble(d));
+        EXPECT_EQ(ZvObject_Hash(again), h) << d;
+    }
+    Owned inf(ZvFloat_FromDouble(INFINITY)), ninf(ZvFloat_FromDouble(-INFINITY));
+    EXPECT_EQ(ZvObject_Hash(inf), 314159);
+    EXPECT_EQ(ZvObject_Hash(ninf), -271828);
+
+    // So equal numbers of the three types are one dictionary key.
+    Owned d(ZvDict_New());
+    Owned big_f(ZvFloat_FromDouble(1e20)), big_l(lng("100000000000000000000"));
+    Owned two_f(ZvFloat_FromDouble(2.0)), two_i(ZvInt_FromLong(2)), two_l(lng("2"));
+    ASSERT_EQ(ZvDict_SetItem(d, big_f, Zv_None), 0);
+    ASSERT_EQ(ZvDict_SetItem(d, big_l, Zv_True), 0);
+    ASSERT_EQ(ZvDict_SetItem(d, two_i, Zv_None), 0);
+    ASSERT_EQ(ZvDict_SetItem(d, two_f, Zv_None), 0);
+    ASSERT_EQ(ZvDict_SetItem(d, two_l, Zv_True), 0);
+    EXPECT_EQ(ZvDict_Size(d), 2);
+    EXPECT_EQ(ZvDict_GetItem(d, two_i), Zv_True);
+}

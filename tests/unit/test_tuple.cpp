@@ -1,6 +1,7 @@
 // Tuples: recycling, resizing, the sequence and mapping slots, hashing,
 // comparison, repr, construction from iterables and the iterator.
 #include "seqtest.h"
+#include "typetest.h"
 
 using namespace seqtest;
 using TupleTest = ZvTest;
@@ -320,4 +321,61 @@ TEST_F(TupleTest, PackRaisesTheCounts)
     Owned t(ZvTuple_Pack(3, s.get(), s.get(), Zv_None));
     EXPECT_EQ(Zv_REFCNT(s.get()), before + 2);
     EXPECT_EQ(ZvTuple_GET_ITEM(t.get(), 2), Zv_None);
+}
+
+TEST_F(TupleTest, PrintWritesItemsThroughTheirPrintSlotsAndStopsDeepNesting)
+{
+    Owned t(Zv_BuildValue("(s[i](){})", "a", 1));
+    EXPECT_EQ(printed(t), "('a', [1], (), {})");
+    Owned empty(ZvTuple_New(0));
+    EXPECT_EQ(printed(empty), "()");
+
+    // Tuples cannot contain themselves, but can nest far deeper than the
+    // recursion limit: an error, not an exhausted stack.
+    ZvObject *deep = ZvTuple_New(0);
+    for (int i = 0; i < 100000; i++) {
+        ZvObject *outer = ZvTuple_New(1);
+        ZvTuple_SET_ITEM(outer, 0, deep);
+        deep = outer;
+    }
+    Owned deep_owned(deep);
+    EXPECT_EQ(printed(deep), "<error>");
+    EXPECT_EQ(zv_error_text(), "maximum recursion depth exceeded while printing an object");
+}
+
+TEST_F(TupleTest, SubclassesMadeAtRunTimeBehaveAsTuples)
+{
+    bool freed = false;
+    {
+        Owned cls(zv_class("T", {ZV_TYPE_OBJ(ZvTuple_Type)}));
+        Owned probe(make_probe({.on_dealloc = [&] { freed = true; }, .value = 9}));
+        Owned src(int_list({1, 2}));
+        ASSERT_EQ(ZvList_Append(src, probe), 0);
+        Owned t(zv_call(cls, {src.get()}));
+        ASSERT_NE(t.get(), nullptr);
+        EXPECT_EQ(Zv_TYPE(t.get()), (ZvTypeObject *)cls.get());
+        EXPECT_TRUE(ZvTuple_Check(t.get()));
+        EXPECT_TRUE(_ZvGC_IS_TRACKED(t.get()));
+        EXPECT_EQ(ZvTuple_GET_SIZE(t.get()), 3);
+        EXPECT_EQ(zv_repr(t), "(1, 2, probe(9))");
+        EXPECT_EQ(printed(t), "(1, 2, probe(9))");
+        Owned head(ZvTuple_GetSlice(t, 0, 2));
+        EXPECT_TRUE(ZvTuple_CheckExact(head.get()));
+        EXPECT_EQ(int_values(head), (std::vector<int>{1, 2}));
+        ASSERT_EQ(ZvObject_SetAttrString(t, "p", probe), 0);
+
+        // Equal to, and hashing like, the plain tuple of the same items.
+        Owned ints(int_tuple({4, 5}));
+        Owned sub(zv_call(cls, {ints.get()}));
+        EXPECT_EQ(ZvObject_RichCompareBool(sub, ints, Zv_EQ), 1);
+        EXPECT_EQ(ZvObject_Hash(sub), ZvObject_Hash(ints));
+        Owned bigger(int_tuple({4, 6}));
+        EXPECT_EQ(ZvObject_RichCompareBool(sub, bigger, Zv_LT), 1);
+
+        // An empty instance is of the class, not the shared empty tuple.
+        Owned none(zv_call(cls));
+        EXPECT_EQ(Zv_TYPE(none.get()), (ZvTypeObject *)cls.get());
+        EXPECT_EQ(ZvTuple_GET_SIZE(none.get()), 0);
+    }
+    EXPECT_TRUE(freed);
 }
