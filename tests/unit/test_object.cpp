@@ -335,8 +335,15 @@ ZvTypeObject NonDataDescr_Type = [] {
     t.tp_descr_get = nondata_get;
     return t;
 }();
+// Instances show their dictionary as __dict__, as a type with a dictionary
+// slot must for dir() to list the instance's own names.
+ZvMemberDef inst_members[] = {
+    {"__dict__", T_OBJECT, offsetof(TestObj, dict), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
 ZvTypeObject Inst_Type = [] {
     ZvTypeObject t = make_type("test.Inst");
+    t.tp_members = inst_members;
     t.tp_getattro = ZvObject_GenericGetAttr;
     t.tp_setattro = ZvObject_GenericSetAttr;
     t.tp_dictoffset = offsetof(TestObj, dict);
