@@ -44,10 +44,6 @@ int internal_print(ZvObject *op, FILE *fp, int flags, int nesting)
         fprintf(fp, "<refcnt %u at %p>", (unsigned)op->ob_refcnt, (void *)op);
     } else if (Zv_TYPE(op)->tp_print != nullptr) {
         ret = Zv_TYPE(op)->tp_print(op, fp, flags);
-    } else if (ZvString_CheckExact(op) && (flags & Zv_PRINT_RAW)) {
-        /* A plain string's raw form is its bytes (until str prints
-         * itself through tp_print). */
-        fwrite(ZvString_AS_STRING(op), 1, (size_t)ZvString_GET_SIZE(op), fp);
     } else {
         zv::Ref s((flags & Zv_PRINT_RAW) ? ZvObject_Str(op) : ZvObject_Repr(op));
         ret = s ? internal_print(s.get(), fp, Zv_PRINT_RAW, nesting + 1) : -1;

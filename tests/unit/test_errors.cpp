@@ -181,6 +181,34 @@ TEST_F(ErrorsTest, WarningsFallBackToTheErrorStream)
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "warning: careful\nwarning: explicit\n");
 }
 
+TEST_F(ErrorsTest, ClassicDivisionWarnsByTheFlag)
+{
+    Owned seven(ZvInt_FromLong(7)), two(ZvInt_FromLong(2));
+    Owned big(ZvLong_FromLongLong(1LL << 40));
+    Owned half(ZvFloat_FromDouble(0.5));
+    auto divide_all = [&] {
+        Owned q1(ZvNumber_Divide(seven, two));
+        Owned q2(ZvNumber_Divide(big, two));
+        Owned q3(ZvNumber_Divide(half, two));
+        EXPECT_EQ(ZvInt_AsLong(q1), 3);
+        EXPECT_NE(q2.get(), nullptr);
+        EXPECT_NE(q3.get(), nullptr);
+    };
+    // 0: no warning; 1: ints and longs; 2: floats too.
+    int saved = Zv_DivisionWarningFlag;
+    std::string out[3];
+    for (int flag = 0; flag <= 2; flag++) {
+        Zv_DivisionWarningFlag = flag;
+        testing::internal::CaptureStderr();
+        divide_all();
+        out[flag] = testing::internal::GetCapturedStderr();
+    }
+    Zv_DivisionWarningFlag = saved;
+    EXPECT_EQ(out[0], "");
+    EXPECT_EQ(out[1], "warning: classic int division\nwarning: classic long division\n");
+    EXPECT_EQ(out[2], out[1] + "warning: classic float division\n");
+}
+
 TEST_F(ErrorsTest, ProgramTextReadsOneLineWithUniversalNewlines)
 {
     TempFile f("first\r\n  \t\fsecond line\rthird\nlast without newline");
