@@ -19,32 +19,9 @@
 
 namespace {
 
-/* Numeric check (the type has an int or float conversion).  The abstract
- * number protocol will own this test; the default ordering needs it now. */
-bool number_check(ZvObject *o)
-{
-    ZvNumberMethods *nb = Zv_TYPE(o)->tp_as_number;
-    return nb != nullptr && (nb->nb_int != nullptr || nb->nb_float != nullptr);
-}
-
 richcmpfunc rich_slot(ZvTypeObject *t)
 {
     return ZvType_HasFeature(t, Zv_TPFLAGS_HAVE_RICHCOMPARE) ? t->tp_richcompare : nullptr;
-}
-
-/* Calls `callable` with no arguments through its call slot.  The generic
- * call protocol will replace this. */
-ZvObject *call_no_args(ZvObject *callable)
-{
-    ternaryfunc call = Zv_TYPE(callable)->tp_call;
-    if (call == nullptr) {
-        ZvErr_Format(ZvExc_TypeError, "'%.200s' object is not callable",
-                     Zv_TYPE(callable)->tp_name);
-        return nullptr;
-    }
-    zv::Ref args(ZvTuple_New(0));
-    if (!args) return nullptr;
-    return call(callable, args.get(), nullptr);
 }
 
 /* --- printing ---------------------------------------------------------------- */
@@ -67,10 +44,6 @@ int internal_print(ZvObject *op, FILE *fp, int flags, int nesting)
         fprintf(fp, "<refcnt %u at %p>", (unsigned)op->ob_refcnt, (void *)op);
     } else if (Zv_TYPE(op)->tp_print != nullptr) {
         ret = Zv_TYPE(op)->tp_print(op, fp, flags);
-    } else if (ZvString_CheckExact(op) && (flags & Zv_PRINT_RAW)) {
-        /* A plain string's raw form is its bytes (until str prints
-         * itself through tp_print). */
-        fwrite(ZvString_AS_STRING(op), 1, (size_t)ZvString_GET_SIZE(op), fp);
     } else {
         zv::Ref s((flags & Zv_PRINT_RAW) ? ZvObject_Str(op) : ZvObject_Repr(op));
         ret = s ? internal_print(s.get(), fp, Zv_PRINT_RAW, nesting + 1) : -1;
@@ -151,12 +124,16 @@ ZvObject *try_rich_compare(ZvObject *v, ZvObject *w, int op)
 }
 
 /* Three-way comparison by tp_compare: -1/0/1, -2 for an error, 2 when no
- * slot decides.  Classic instances and class-level compare slots join
- * this when those kinds of object exist. */
+ * slot decides.  (Classic instances, which decide for either side, join
+ * this when they exist.) */
 int try_3way_compare(ZvObject *v, ZvObject *w)
 {
     cmpfunc f = Zv_TYPE(v)->tp_compare;
     if (f != nullptr && f == Zv_TYPE(w)->tp_compare) return adjust_tp_compare(f(v, w));
+    /* A class with __cmp__ on either side: its slot asks both operands'
+     * methods in turn and settles by address, so no coercion is tried. */
+    if (f == _ZvObject_SlotCompare || Zv_TYPE(w)->tp_compare == _ZvObject_SlotCompare)
+        return _ZvObject_SlotCompare(v, w);
     int c = ZvNumber_CoerceEx(&v, &w); /* on success v and w are new references */
     if (c < 0) return -2;
     if (c > 0) return 2;
@@ -189,8 +166,8 @@ int default_3way_compare(ZvObject *v, ZvObject *w)
     if (v == Zv_None) return -1;
     if (w == Zv_None) return 1;
     /* Numbers get the empty name so that they sort before other types. */
-    const char *vname = number_check(v) ? "" : Zv_TYPE(v)->tp_name;
-    const char *wname = number_check(w) ? "" : Zv_TYPE(w)->tp_name;
+    const char *vname = ZvNumber_Check(v) ? "" : Zv_TYPE(v)->tp_name;
+    const char *wname = ZvNumber_Check(w) ? "" : Zv_TYPE(w)->tp_name;
     int c = strcmp(vname, wname);
     if (c < 0) return -1;
     if (c > 0) return 1;
@@ -234,19 +211,8 @@ Zv_hash_t hash_integral_double(double x)
 
 /* --- dir() helpers ------------------------------------------------------------- */
 
-/* Copies every entry of `from` into `into`.  Only dictionaries are merged
- * until the mapping protocol exists; other mappings contribute nothing. */
-int merge_dict(ZvObject *into, ZvObject *from)
-{
-    if (!ZvDict_Check(from)) return 0;
-    int pos = 0;
-    ZvObject *k, *val;
-    while (ZvDict_Next(from, &pos, &k, &val))
-        if (ZvDict_SetItem(into, k, val) < 0) return -1;
-    return 0;
-}
-
-/* An attribute, or NULL with the lookup's error cleared. */
+/* An attribute, or NULL with the lookup's error cleared: dir() lists what
+ * it can find and skips what an object does not offer. */
 ZvObject *attr_or_null(ZvObject *o, const char *name)
 {
     ZvObject *r = ZvObject_GetAttrString(o, name);
@@ -254,32 +220,36 @@ ZvObject *attr_or_null(ZvObject *o, const char *name)
     return r;
 }
 
-/* Merges the class's __dict__, then its bases' recursively, depth first.
- * For a type the record itself holds both (its __dict__ attribute is a
- * read-only view of tp_dict); other classes are asked by attribute. */
+int merge_class_dict(ZvObject *dict, ZvObject *aclass);
+
+/* The class's __dict__ (any mapping: a type's is a read-only proxy), then
+ * each entry of its __bases__, taken as a sequence. */
+int merge_class_dict_body(ZvObject *dict, ZvObject *aclass)
+{
+    zv::Ref classdict(attr_or_null(aclass, "__dict__"));
+    if (classdict && ZvDict_Update(dict, classdict.get()) < 0) return -1;
+    zv::Ref bases(attr_or_null(aclass, "__bases__"));
+    if (!bases) return 0;
+    int n = ZvSequence_Size(bases.get());
+    if (n < 0) {
+        ZvErr_Clear(); /* not a sequence: no bases to merge */
+        return 0;
+    }
+    for (int i = 0; i < n; i++) {
+        zv::Ref base(ZvSequence_GetItem(bases.get(), i));
+        if (!base || merge_class_dict(dict, base.get()) < 0) return -1;
+    }
+    return 0;
+}
+
+/* Merges a class and its bases, depth first.  Both come from attributes,
+ * so types, classic classes and objects posing as classes are treated
+ * alike; an object whose __bases__ lead back to itself ends at the
+ * recursion limit instead of the native stack's. */
 int merge_class_dict(ZvObject *dict, ZvObject *aclass)
 {
     if (Zv_EnterRecursiveCall(" in dir()")) return -1;
-    int ret = 0;
-    bool is_type = ZvType_Check(aclass);
-    zv::Ref classdict(is_type ? zv::Ref::borrow(((ZvTypeObject *)aclass)->tp_dict)
-                              : zv::Ref(attr_or_null(aclass, "__dict__")));
-    if (classdict && merge_dict(dict, classdict.get()) < 0) ret = -1;
-    zv::Ref bases(ret == 0 && !is_type ? attr_or_null(aclass, "__bases__") : nullptr);
-    if (ret == 0 && is_type) {
-        auto *tp = (ZvTypeObject *)aclass;
-        if (tp->tp_bases != nullptr)
-            bases = zv::Ref::borrow(tp->tp_bases);
-        else if (tp->tp_base != nullptr && !(bases = zv::Ref(ZvTuple_Pack(1, (ZvObject *)tp->tp_base))))
-            ret = -1;
-    }
-    if (bases && ZvTuple_Check(bases.get())) {
-        for (int i = 0; ret == 0 && i < ZvTuple_GET_SIZE(bases.get()); i++)
-            ret = merge_class_dict(dict, ZvTuple_GET_ITEM(bases.get(), i));
-    } else if (bases && ZvList_Check(bases.get())) {
-        for (int i = 0; ret == 0 && i < ZvList_GET_SIZE(bases.get()); i++)
-            ret = merge_class_dict(dict, ZvList_GET_ITEM(bases.get(), i));
-    }
+    int ret = merge_class_dict_body(dict, aclass);
     Zv_LeaveRecursiveCall();
     return ret;
 }
@@ -296,25 +266,44 @@ int merge_list_attr(ZvObject *dict, ZvObject *obj, const char *attrname)
     return 0;
 }
 
-/* The names dir() shows for an object that is not a class. */
+/* The names dir() shows for a module: its own dictionary, nothing else. */
+ZvObject *module_dir_dict(ZvObject *module)
+{
+    ZvObject *dict = ZvObject_GetAttrString(module, "__dict__");
+    if (dict == nullptr) return nullptr;
+    if (!ZvDict_Check(dict)) {
+        Zv_DECREF(dict);
+        ZvErr_SetString(ZvExc_TypeError, "module.__dict__ is not a dictionary");
+        return nullptr;
+    }
+    return dict;
+}
+
+/* The names dir() shows for an object that is neither a module nor a
+ * class: its own dictionary, the names it lists in __members__ and
+ * __methods__, and everything its class offers. */
 ZvObject *instance_dir_dict(ZvObject *arg)
 {
-    zv::Ref dict(ZvDict_New());
-    if (!dict) return nullptr;
     zv::Ref own(attr_or_null(arg, "__dict__"));
-    if (!own) {
-        /* Until types expose __dict__ as an attribute, the dictionary slot
-         * is the same object. */
-        ZvObject **dictptr = _ZvObject_GetDictPtr(arg);
-        if (dictptr != nullptr) own = zv::Ref::borrow(*dictptr);
-    }
-    if (own && merge_dict(dict.get(), own.get()) < 0) return nullptr;
+    zv::Ref dict(own && ZvDict_Check(own.get()) ? ZvDict_Copy(own.get()) : ZvDict_New());
+    if (!dict) return nullptr;
     if (merge_list_attr(dict.get(), arg, "__members__") < 0) return nullptr;
     if (merge_list_attr(dict.get(), arg, "__methods__") < 0) return nullptr;
     zv::Ref itsclass(attr_or_null(arg, "__class__"));
-    if (!itsclass) itsclass = zv::Ref::borrow((ZvObject *)Zv_TYPE(arg));
-    if (merge_class_dict(dict.get(), itsclass.get()) < 0) return nullptr;
+    if (itsclass && merge_class_dict(dict.get(), itsclass.get()) < 0) return nullptr;
     return dict.release();
+}
+
+/* The dictionary whose keys dir(arg) lists. */
+ZvObject *dir_dict(ZvObject *arg)
+{
+    if (ZvModule_Check(arg)) return module_dir_dict(arg);
+    if (ZvType_Check(arg)) {
+        zv::Ref dict(ZvDict_New());
+        if (!dict || merge_class_dict(dict.get(), arg) < 0) return nullptr;
+        return dict.release();
+    }
+    return instance_dir_dict(arg);
 }
 
 } // namespace
@@ -434,9 +423,14 @@ ZvObject *ZvObject_Unicode(ZvObject *v)
     if (ZvString_Check(v)) {
         res = zv::Ref::borrow(v);
     } else {
-        zv::Ref func(ZvObject_GetAttrString(v, "__unicode__"));
+        /* Interned once and kept: the name is looked up on every call. */
+        static ZvObject *unicodestr = nullptr;
+        if (unicodestr == nullptr &&
+            (unicodestr = ZvString_InternFromString("__unicode__")) == nullptr)
+            return nullptr;
+        zv::Ref func(ZvObject_GetAttr(v, unicodestr));
         if (func) {
-            res.reset(call_no_args(func.get()));
+            res.reset(ZvObject_CallObject(func.get(), nullptr));
         } else {
             ZvErr_Clear();
             res.reset(Zv_TYPE(v)->tp_str ? Zv_TYPE(v)->tp_str(v) : ZvObject_Repr(v));
@@ -764,6 +758,10 @@ ZvObject *ZvObject_SelfIter(ZvObject *obj)
     return obj;
 }
 
+/* Both generic accessors hold their own references to the descriptor and
+ * to the instance dictionary while they use them: a descriptor's get or
+ * set, or a key's comparison during a dictionary lookup, can run code that
+ * deletes the class attribute or replaces the instance's __dict__. */
 ZvObject *ZvObject_GenericGetAttr(ZvObject *obj, ZvObject *name)
 {
     if (!check_attr_name(name)) return nullptr;
@@ -771,26 +769,24 @@ ZvObject *ZvObject_GenericGetAttr(ZvObject *obj, ZvObject *name)
     if (tp->tp_dict == nullptr && ZvType_Ready(tp) < 0) return nullptr;
     /* Data descriptors on the type win over the instance dictionary, which
      * wins over non-data descriptors and plain class attributes. */
-    ZvObject *descr = _ZvType_Lookup(tp, name);
+    zv::Ref descr = zv::Ref::borrow(_ZvType_Lookup(tp, name));
     descrgetfunc f = nullptr;
-    if (descr != nullptr && ZvType_HasFeature(Zv_TYPE(descr), Zv_TPFLAGS_HAVE_CLASS)) {
-        f = Zv_TYPE(descr)->tp_descr_get;
-        if (f != nullptr && Zv_TYPE(descr)->tp_descr_set != nullptr)
-            return f(descr, obj, (ZvObject *)tp);
+    if (descr && ZvType_HasFeature(Zv_TYPE(descr.get()), Zv_TPFLAGS_HAVE_CLASS)) {
+        f = Zv_TYPE(descr.get())->tp_descr_get;
+        if (f != nullptr && Zv_TYPE(descr.get())->tp_descr_set != nullptr)
+            return f(descr.get(), obj, (ZvObject *)tp);
     }
     ZvObject **dictptr = _ZvObject_GetDictPtr(obj);
     if (dictptr != nullptr && *dictptr != nullptr) {
-        ZvObject *res = ZvDict_GetItem(*dictptr, name);
+        zv::Ref dict = zv::Ref::borrow(*dictptr);
+        ZvObject *res = ZvDict_GetItem(dict.get(), name);
         if (res != nullptr) {
             Zv_INCREF(res);
             return res;
         }
     }
-    if (f != nullptr) return f(descr, obj, (ZvObject *)tp);
-    if (descr != nullptr) {
-        Zv_INCREF(descr);
-        return descr;
-    }
+    if (f != nullptr) return f(descr.get(), obj, (ZvObject *)tp);
+    if (descr) return descr.release();
     ZvErr_Format(ZvExc_AttributeError, "'%.50s' object has no attribute '%.400s'", tp->tp_name,
                  ZvString_AS_STRING(name));
     return nullptr;
@@ -801,27 +797,27 @@ int ZvObject_GenericSetAttr(ZvObject *obj, ZvObject *name, ZvObject *value)
     if (!check_attr_name(name)) return -1;
     ZvTypeObject *tp = Zv_TYPE(obj);
     if (tp->tp_dict == nullptr && ZvType_Ready(tp) < 0) return -1;
-    ZvObject *descr = _ZvType_Lookup(tp, name);
-    if (descr != nullptr && ZvType_HasFeature(Zv_TYPE(descr), Zv_TPFLAGS_HAVE_CLASS) &&
-        Zv_TYPE(descr)->tp_descr_set != nullptr)
-        return Zv_TYPE(descr)->tp_descr_set(descr, obj, value);
+    zv::Ref descr = zv::Ref::borrow(_ZvType_Lookup(tp, name));
+    if (descr && ZvType_HasFeature(Zv_TYPE(descr.get()), Zv_TPFLAGS_HAVE_CLASS) &&
+        Zv_TYPE(descr.get())->tp_descr_set != nullptr)
+        return Zv_TYPE(descr.get())->tp_descr_set(descr.get(), obj, value);
     ZvObject **dictptr = _ZvObject_GetDictPtr(obj);
     if (dictptr != nullptr) {
-        ZvObject *dict = *dictptr;
-        if (dict == nullptr && value != nullptr) {
-            dict = ZvDict_New();
-            if (dict == nullptr) return -1;
-            *dictptr = dict;
+        if (*dictptr == nullptr && value != nullptr) {
+            ZvObject *created = ZvDict_New();
+            if (created == nullptr) return -1;
+            *dictptr = created;
         }
-        if (dict != nullptr) {
-            int res = value == nullptr ? ZvDict_DelItem(dict, name)
-                                       : ZvDict_SetItem(dict, name, value);
+        if (*dictptr != nullptr) {
+            zv::Ref dict = zv::Ref::borrow(*dictptr);
+            int res = value == nullptr ? ZvDict_DelItem(dict.get(), name)
+                                       : ZvDict_SetItem(dict.get(), name, value);
             if (res < 0 && ZvErr_ExceptionMatches(ZvExc_KeyError))
                 ZvErr_SetObject(ZvExc_AttributeError, name);
             return res;
         }
     }
-    if (descr == nullptr)
+    if (!descr)
         ZvErr_Format(ZvExc_AttributeError, "'%.50s' object has no attribute '%.400s'",
                      tp->tp_name, ZvString_AS_STRING(name));
     else
@@ -865,28 +861,20 @@ int ZvCallable_Check(ZvObject *x)
 
 ZvObject *ZvObject_Dir(ZvObject *arg)
 {
-    zv::Ref dict;
+    zv::Ref keys;
     if (arg == nullptr) {
-        /* The current frame's locals: frames arrive with the evaluation
-         * loop, and without one there is nothing to list. */
         ZvObject *locals = ZvEval_GetLocals();
         if (locals == nullptr) {
             if (!ZvErr_Occurred()) ZvErr_SetString(ZvExc_SystemError, "frame does not exist");
             return nullptr;
         }
-        dict = zv::Ref::borrow(locals);
-    } else if (ZvType_Check(arg)) {
-        dict.reset(ZvDict_New());
-        if (!dict || merge_class_dict(dict.get(), arg) < 0) return nullptr;
+        /* Locals may be any mapping: ask it for its keys. */
+        keys.reset(ZvObject_CallMethod(locals, "keys", nullptr));
     } else {
-        dict.reset(instance_dir_dict(arg));
+        zv::Ref dict(dir_dict(arg));
         if (!dict) return nullptr;
+        keys.reset(ZvDict_Keys(dict.get()));
     }
-    if (!ZvDict_Check(dict.get())) {
-        ZvErr_SetString(ZvExc_TypeError, "Expected keys() to be a list.");
-        return nullptr;
-    }
-    zv::Ref keys(ZvDict_Keys(dict.get()));
     if (!keys) return nullptr;
     if (!ZvList_Check(keys.get())) {
         ZvErr_SetString(ZvExc_TypeError, "Expected keys() to be a list.");

@@ -5,7 +5,11 @@
  * ZvErr_NewException) its dictionary, so that matching an error against a
  * base class (KeyError against LookupError) works already.  The standard
  * records are created at start-up in the order of the class table and held
- * in the ZvExc_* globals; each record owns a reference to its base. */
+ * in the ZvExc_* globals; each record owns a reference to its base.
+ *
+ * A record also answers __name__, __module__, __bases__ and __dict__ like
+ * a class, so the generic protocols (isinstance, issubclass, dir) reach
+ * the same verdicts as exception matching does. */
 #include "zuvo.h"
 #include "exceptions_internal.h"
 
@@ -41,11 +45,75 @@ static void excclass_dealloc(ZvObject *self)
     ZvObject_Free(self);
 }
 
+/* The attributes a class offers to generic code (isinstance, issubclass,
+ * dir, messages): read-only, computed from the record. */
+static ZvObject *excclass_get_name(ZvObject *self, void *)
+{
+    return ZvString_FromString(((ZvExcClassObject *)self)->name);
+}
+
+static ZvObject *excclass_get_module(ZvObject *self, void *)
+{
+    return ZvString_FromString(excclass_module((ZvExcClassObject *)self));
+}
+
+/* The root class has no bases; every other class has exactly one, so the
+ * generic subclass test walks the same chain as exception matching. */
+static ZvObject *excclass_get_bases(ZvObject *self, void *)
+{
+    ZvObject *base = ((ZvExcClassObject *)self)->base;
+    return base != nullptr ? ZvTuple_Pack(1, base) : ZvTuple_New(0);
+}
+
+/* The standard classes are made without a dictionary; one is created the
+ * first time it is asked for, so that it can be used like any other. */
+static ZvObject *excclass_get_dict(ZvObject *self, void *)
+{
+    auto *c = (ZvExcClassObject *)self;
+    if (c->dict == nullptr && (c->dict = ZvDict_New()) == nullptr) return nullptr;
+    Zv_INCREF(c->dict);
+    return c->dict;
+}
+
+static ZvGetSetDef excclass_getset[] = {
+    {"__name__", excclass_get_name, nullptr, nullptr, nullptr},
+    {"__module__", excclass_get_module, nullptr, nullptr, nullptr},
+    {"__bases__", excclass_get_bases, nullptr, nullptr, nullptr},
+    {"__dict__", excclass_get_dict, nullptr, nullptr, nullptr},
+    {nullptr, nullptr, nullptr, nullptr, nullptr},
+};
+
 ZvTypeObject _ZvExcClass_Type = {
     ZvObject_HEAD_INIT(&ZvType_Type) 0,
-    "classobj", sizeof(ZvExcClassObject), 0,
-    excclass_dealloc, nullptr, nullptr, nullptr, nullptr, excclass_repr,
-    nullptr, nullptr, nullptr, nullptr, nullptr, excclass_str,
+    "classobj",                   /* tp_name */
+    sizeof(ZvExcClassObject),     /* tp_basicsize */
+    0,                            /* tp_itemsize */
+    excclass_dealloc,             /* tp_dealloc */
+    nullptr,                      /* tp_print */
+    nullptr,                      /* tp_getattr */
+    nullptr,                      /* tp_setattr */
+    nullptr,                      /* tp_compare */
+    excclass_repr,                /* tp_repr */
+    nullptr,                      /* tp_as_number */
+    nullptr,                      /* tp_as_sequence */
+    nullptr,                      /* tp_as_mapping */
+    nullptr,                      /* tp_hash */
+    nullptr,                      /* tp_call */
+    excclass_str,                 /* tp_str */
+    ZvObject_GenericGetAttr,      /* tp_getattro */
+    nullptr,                      /* tp_setattro */
+    nullptr,                      /* tp_as_buffer */
+    Zv_TPFLAGS_DEFAULT,           /* tp_flags */
+    nullptr,                      /* tp_doc */
+    nullptr,                      /* tp_traverse */
+    nullptr,                      /* tp_clear */
+    nullptr,                      /* tp_richcompare */
+    0,                            /* tp_weaklistoffset */
+    nullptr,                      /* tp_iter */
+    nullptr,                      /* tp_iternext */
+    nullptr,                      /* tp_methods */
+    nullptr,                      /* tp_members */
+    excclass_getset,              /* tp_getset */
 };
 
 #define EXC_ROW(name, base) ZvObject *ZvExc_##name = nullptr;
@@ -89,6 +157,7 @@ ZvObject *_ZvExcClass_New(const char *name, ZvObject *base, ZvObject *dict)
 
 void _ZvExc_Init(void)
 {
+    if (ZvType_Ready(&_ZvExcClass_Type) < 0) Zv_FatalError("can't create the standard exceptions");
     struct Row {
         ZvObject **global;
         const char *name;

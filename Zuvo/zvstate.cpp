@@ -17,14 +17,10 @@
  * reader only pendingfirst, one slot always stays empty, and each side has
  * its own busy flag against re-entry. */
 #include "zuvo.h"
+#include "zvflags.h"
 
 #include <errno.h>
 #include <stdlib.h>
-
-/* The verbose flag lives with the command-line flags; until they are
- * linked into the library the weak reference reads as absent (not
- * verbose). */
-extern "C" ZvAPI_EXPORT int Zv_VerboseFlag __attribute__((weak));
 
 namespace {
 
@@ -187,7 +183,7 @@ ZvThreadState *ZvThreadState_New(ZvInterpreterState *interp)
 
 void ZvThreadState_Clear(ZvThreadState *ts)
 {
-    if (&Zv_VerboseFlag != nullptr && Zv_VerboseFlag && ts->frame != nullptr)
+    if (Zv_VerboseFlag && ts->frame != nullptr)
         fprintf(stderr, "ZvThreadState_Clear: warning: thread still has a frame\n");
     ZvObject *frame = (ZvObject *)ts->frame; /* frames are objects */
     ts->frame = nullptr;
@@ -533,8 +529,8 @@ void ZvEval_SetTrace(Zv_tracefunc func, ZvObject *arg)
 }
 
 /* Lets a debugger run code that is itself traced: the hooks are re-armed
- * for the call.  The call goes straight to the type's call slot until the
- * generic call protocol exists. */
+ * for the call and the previous tracing state comes back afterwards, even
+ * when the call fails. */
 ZvObject *_ZvEval_CallTracing(ZvObject *func, ZvObject *args)
 {
     ZvThreadState *ts = ZvThreadState_GET();
@@ -542,14 +538,7 @@ ZvObject *_ZvEval_CallTracing(ZvObject *func, ZvObject *args)
     int save_use_tracing = ts->use_tracing;
     ts->tracing = 0;
     ts->use_tracing = ts->c_tracefunc != nullptr || ts->c_profilefunc != nullptr;
-    ZvObject *result;
-    ternaryfunc call = Zv_TYPE(func)->tp_call;
-    if (call == nullptr) {
-        ZvErr_Format(ZvExc_TypeError, "'%.200s' object is not callable", Zv_TYPE(func)->tp_name);
-        result = nullptr;
-    } else {
-        result = call(func, args, nullptr);
-    }
+    ZvObject *result = ZvObject_CallObject(func, args);
     ts->tracing = save_tracing;
     ts->use_tracing = save_use_tracing;
     return result;

@@ -148,7 +148,8 @@ ZvAPI_FUNC(void) ZvEval_SetProfile(Zv_tracefunc, ZvObject *);
 ZvAPI_FUNC(void) ZvEval_SetTrace(Zv_tracefunc, ZvObject *);
 ZvAPI_FUNC(ZvObject *) ZvEval_GetCallStats(ZvObject *);
 /* Calls func(*args) with the hooks re-armed (a debugger running traced
- * code); new reference or NULL. */
+ * code); args is a tuple or NULL for none.  The tracing state is restored
+ * afterwards.  New reference or NULL. */
 ZvAPI_FUNC(ZvObject *) _ZvEval_CallTracing(ZvObject *func, ZvObject *args);
 
 /* Compiler and future bits passed from the run functions to the compiler

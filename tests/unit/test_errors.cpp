@@ -7,6 +7,8 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <vector>
+
 namespace {
 
 using ErrorsTest = ZvTest;
@@ -179,6 +181,34 @@ TEST_F(ErrorsTest, WarningsFallBackToTheErrorStream)
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "warning: careful\nwarning: explicit\n");
 }
 
+TEST_F(ErrorsTest, ClassicDivisionWarnsByTheFlag)
+{
+    Owned seven(ZvInt_FromLong(7)), two(ZvInt_FromLong(2));
+    Owned big(ZvLong_FromLongLong(1LL << 40));
+    Owned half(ZvFloat_FromDouble(0.5));
+    auto divide_all = [&] {
+        Owned q1(ZvNumber_Divide(seven, two));
+        Owned q2(ZvNumber_Divide(big, two));
+        Owned q3(ZvNumber_Divide(half, two));
+        EXPECT_EQ(ZvInt_AsLong(q1), 3);
+        EXPECT_NE(q2.get(), nullptr);
+        EXPECT_NE(q3.get(), nullptr);
+    };
+    // 0: no warning; 1: ints and longs; 2: floats too.
+    int saved = Zv_DivisionWarningFlag;
+    std::string out[3];
+    for (int flag = 0; flag <= 2; flag++) {
+        Zv_DivisionWarningFlag = flag;
+        testing::internal::CaptureStderr();
+        divide_all();
+        out[flag] = testing::internal::GetCapturedStderr();
+    }
+    Zv_DivisionWarningFlag = saved;
+    EXPECT_EQ(out[0], "");
+    EXPECT_EQ(out[1], "warning: classic int division\nwarning: classic long division\n");
+    EXPECT_EQ(out[2], out[1] + "warning: classic float division\n");
+}
+
 TEST_F(ErrorsTest, ProgramTextReadsOneLineWithUniversalNewlines)
 {
     TempFile f("first\r\n  \t\fsecond line\rthird\nlast without newline");
@@ -217,3 +247,86 @@ TEST_F(ErrorsTest, SyntaxLocationKeepsTheError)
 }
 
 } // namespace
+
+// --- exception classes seen by the generic protocols ---------------------------------
+
+namespace {
+
+// Every standard class, in table order.
+std::vector<ZvObject *> standard_classes()
+{
+    return {
+#define EXC_ROW(name, base) ZvExc_##name,
+#include "../../Zuvo/exceptions_rows.h"
+#undef EXC_ROW
+    };
+}
+
+std::string attr_str(ZvObject *o, const char *name)
+{
+    Owned v(ZvObject_GetAttrString(o, name));
+    return v.get() ? zv_repr(v) : "<error: " + zv_error_text() + ">";
+}
+
+} // namespace
+
+TEST_F(ErrorsTest, SubclassTestsAgreeWithExceptionMatching)
+{
+    // The generic tests walk __bases__; matching walks the record's base
+    // chain.  For every pair of standard classes they must give one answer.
+    std::vector<ZvObject *> all = standard_classes();
+    for (ZvObject *a : all) {
+        for (ZvObject *b : all) {
+            int matches = ZvErr_GivenExceptionMatches(a, b);
+            ASSERT_EQ(ZvObject_IsSubclass(a, b), matches)
+                << zv_str(a) << " against " << zv_str(b);
+        }
+    }
+    Owned inner(ZvTuple_Pack(2, ZvExc_IndexError, ZvExc_LookupError));
+    Owned outer(ZvTuple_Pack(2, ZvExc_ValueError, inner.get()));
+    EXPECT_EQ(ZvObject_IsSubclass(ZvExc_KeyError, outer), 1);
+    EXPECT_EQ(ZvObject_IsSubclass(ZvExc_TypeError, outer), 0);
+
+    // Classes made at run time, dictionary or not, join the same chain.
+    Owned cls(ZvErr_NewException("pkg.Oops", ZvExc_KeyError, nullptr));
+    EXPECT_EQ(ZvObject_IsSubclass(cls, ZvExc_LookupError), 1);
+    EXPECT_EQ(ZvObject_IsSubclass(ZvExc_LookupError, cls), 0);
+
+    // No instances exist yet: nothing raised as a value is an instance.
+    Owned s(ZvString_FromString("a string exception"));
+    EXPECT_EQ(ZvObject_IsInstance(s, ZvExc_Exception), 0);
+    EXPECT_EQ(ZvObject_IsInstance(ZvExc_KeyError, ZvExc_KeyError), 0);
+    EXPECT_EQ(ZvObject_IsSubclass(s, ZvExc_Exception), -1);
+    EXPECT_EQ(zv_error_text(), "issubclass() arg 1 must be a class");
+}
+
+TEST_F(ErrorsTest, ExceptionClassesAnswerClassAttributes)
+{
+    EXPECT_EQ(attr_str(ZvExc_KeyError, "__name__"), "'KeyError'");
+    EXPECT_EQ(attr_str(ZvExc_KeyError, "__module__"), "'exceptions'");
+    EXPECT_EQ(attr_str(ZvExc_KeyError, "__bases__"), "(<class exceptions.LookupError>,)");
+    EXPECT_EQ(attr_str(ZvExc_Exception, "__bases__"), "()");
+    EXPECT_EQ(attr_str(ZvExc_KeyError, "nothing"),
+              "<error: 'classobj' object has no attribute 'nothing'>");
+
+    // A standard class gets its dictionary when first asked; it then holds
+    // what is stored there, and dir() lists it.
+    Owned d(ZvObject_GetAttrString(ZvExc_ArithmeticError, "__dict__"));
+    ASSERT_TRUE(d.get() != nullptr && ZvDict_Check(d.get()));
+    Owned v(ZvInt_FromLong(1));
+    ASSERT_EQ(ZvDict_SetItemString(d, "marker", v), 0);
+    Owned again(ZvObject_GetAttrString(ZvExc_ArithmeticError, "__dict__"));
+    EXPECT_EQ(again.get(), d.get());
+    Owned names(ZvObject_Dir(ZvExc_ArithmeticError));
+    ASSERT_NE(names.get(), nullptr);
+    EXPECT_NE(zv_repr(names).find("'marker'"), std::string::npos) << zv_repr(names);
+    ASSERT_EQ(ZvDict_DelItemString(d, "marker"), 0);
+
+    Owned cls(ZvErr_NewException("pkg.mod.Oops", ZvExc_ValueError, nullptr));
+    EXPECT_EQ(attr_str(cls, "__name__"), "'Oops'");
+    EXPECT_EQ(attr_str(cls, "__module__"), "'pkg.mod'");
+
+    // The class attributes are read-only.
+    EXPECT_EQ(ZvObject_SetAttrString(ZvExc_KeyError, "__name__", v), -1);
+    EXPECT_TRUE(zv_raised(ZvExc_AttributeError));
+}

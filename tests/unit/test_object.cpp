@@ -1,6 +1,6 @@
 // The generic object protocol: singletons, repr, comparison, hashing,
 // truth and the error indicator.
-#include "zvtest.h"
+#include "typetest.h"
 
 using ObjectTest = ZvTest;
 
@@ -335,8 +335,15 @@ ZvTypeObject NonDataDescr_Type = [] {
     t.tp_descr_get = nondata_get;
     return t;
 }();
+// Instances show their dictionary as __dict__, as a type with a dictionary
+// slot must for dir() to list the instance's own names.
+ZvMemberDef inst_members[] = {
+    {"__dict__", T_OBJECT, offsetof(TestObj, dict), READONLY, nullptr},
+    {nullptr, 0, 0, 0, nullptr},
+};
 ZvTypeObject Inst_Type = [] {
     ZvTypeObject t = make_type("test.Inst");
+    t.tp_members = inst_members;
     t.tp_getattro = ZvObject_GenericGetAttr;
     t.tp_setattro = ZvObject_GenericSetAttr;
     t.tp_dictoffset = offsetof(TestObj, dict);
@@ -633,4 +640,198 @@ TEST_F(ObjectTest, DeepNestingIsFreedWithoutDeepRecursion)
     }
     Zv_DECREF(d);
     EXPECT_EQ(_ZvTrash_delete_later, nullptr);
+}
+
+// --- dir() through attributes ---------------------------------------------------------
+
+namespace {
+
+// The repr of dir(o), or "<error: ...>".
+std::string dir_text(ZvObject *o)
+{
+    ZvObject *names = ZvObject_Dir(o);
+    if (names == nullptr) return "<error: " + zv_error_text() + ">";
+    std::string s = zv_repr(names);
+    Zv_DECREF(names);
+    return s;
+}
+
+bool lists(const std::string &dir, const char *name)
+{
+    return dir.find(std::string("'") + name + "'") != std::string::npos;
+}
+
+} // namespace
+
+TEST_F(ObjectTest, DirOfAModuleIsItsDictionaryOnly)
+{
+    Owned m(ZvModule_New("mod"));
+    Owned v(zv_int(1));
+    ASSERT_EQ(ZvObject_SetAttrString(m, "spam", v), 0);
+    EXPECT_EQ(dir_text(m), "['__doc__', '__name__', 'spam']") << "no names of the module type";
+
+    // A module whose __dict__ is not a dictionary is refused, not walked.
+    Owned five(zv_int(5));
+    Owned odd(zv_class("OddModule", {ZV_TYPE_OBJ(ZvModule_Type)}, {{"__dict__", five.get()}}));
+    ASSERT_NE(odd.get(), nullptr);
+    Owned name(zv_string("odd"));
+    Owned om(zv_call(odd, {name.get()}));
+    ASSERT_NE(om.get(), nullptr);
+    EXPECT_EQ(dir_text(om), "<error: module.__dict__ is not a dictionary>");
+}
+
+TEST_F(ObjectTest, DirMergesClassesThroughDictAndBases)
+{
+    Owned v(zv_int(1));
+    Owned a(zv_class("A", {}, {{"from_a", v.get()}}));
+    Owned b(zv_class("B", {a.get()}, {{"from_b", v.get()}}));
+    Owned inst(zv_call(b));
+    ASSERT_NE(inst.get(), nullptr);
+    ASSERT_EQ(ZvObject_SetAttrString(inst, "own", v), 0);
+
+    std::string names = dir_text(inst);
+    EXPECT_TRUE(lists(names, "own") && lists(names, "from_a") && lists(names, "from_b")) << names;
+    EXPECT_TRUE(lists(names, "__class__")) << "object's names come through the bases";
+    EXPECT_LT(names.find("'__class__'"), names.find("'from_a'")) << "sorted: " << names;
+
+    std::string cls = dir_text(b);
+    EXPECT_TRUE(lists(cls, "from_a") && lists(cls, "from_b")) << cls;
+    EXPECT_FALSE(lists(cls, "own")) << cls;
+    EXPECT_FALSE(lists(cls, "__bases__")) << "a class lists its own names, not its metatype's";
+}
+
+TEST_F(ObjectTest, DirAddsStringNamesOfMembersAndMethodsLists)
+{
+    Owned m1(zv_string("m1")), meth(zv_string("meth")), seven(zv_int(7));
+    Owned members(ZvList_New(0));
+    ZvList_Append(members, m1);
+    ZvList_Append(members, seven);
+    Owned methods(ZvList_New(0));
+    ZvList_Append(methods, meth);
+    Owned tuple_names(zv_tuple({m1.get()}));
+    Owned c(zv_class("WithLists", {}, {{"__members__", members.get()}, {"__methods__", methods.get()}}));
+    Owned inst(zv_call(c));
+    std::string names = dir_text(inst);
+    EXPECT_TRUE(lists(names, "m1") && lists(names, "meth")) << names;
+    EXPECT_EQ(names.find(", 7"), std::string::npos) << "only strings are names: " << names;
+
+    // Names given in a tuple instead of a list are not taken.
+    Owned t(zv_class("WithTuple", {}, {{"__members__", tuple_names.get()}}));
+    Owned tinst(zv_call(t));
+    EXPECT_FALSE(lists(dir_text(tinst), "m1"));
+}
+
+TEST_F(ObjectTest, DirStopsAtTheRecursionLimitOnABasesCycle)
+{
+    // An object posing as a class whose __bases__ lead back to itself.
+    Owned q_class(zv_class("Q", {}));
+    Owned q(zv_call(q_class));
+    Owned self_bases(zv_tuple({q.get()}));
+    ASSERT_EQ(ZvObject_SetAttrString(q, "__bases__", self_bases), 0);
+    Owned p_class(zv_class("P", {}, {{"__class__", q.get()}}));
+    Owned p(zv_call(p_class));
+    EXPECT_EQ(dir_text(p), "<error: maximum recursion depth exceeded in dir()>");
+    ASSERT_EQ(ZvObject_SetAttrString(q, "__bases__", nullptr), 0); // break the cycle
+}
+
+// --- comparison of classes with __cmp__ ------------------------------------------------
+
+namespace {
+// __cmp__ stored in a class as a plain built-in: called with the other
+// operand only, it says "less" to everything.
+ZvObject *always_less(ZvObject *, ZvObject *) { return ZvInt_FromLong(-1); }
+ZvMethodDef always_less_def = {"__cmp__", always_less, METH_O, nullptr};
+} // namespace
+
+TEST_F(ObjectTest, ClassCompareSlotDecidesAgainstOtherTypes)
+{
+    Owned cmp(zv_native(&always_less_def));
+    Owned c(zv_class("Less", {}, {{"__cmp__", cmp.get()}}));
+    Owned x(zv_call(c));
+    Owned five(zv_int(5));
+    // Without the class's slot the default ordering would put the number
+    // first (numbers sort before every other type).
+    EXPECT_EQ(ZvObject_Compare(x, five), -1);
+    EXPECT_EQ(ZvObject_Compare(five, x), 1) << "the reflected answer is negated";
+    Owned lt(ZvObject_RichCompare(x, five, Zv_LT));
+    EXPECT_EQ(lt.get(), Zv_True);
+}
+
+// --- unicode() through __unicode__ ---------------------------------------------------------
+
+namespace {
+ZvObject *say_uni(ZvObject *, ZvObject *) { return ZvString_FromString("uni"); }
+ZvMethodDef say_uni_def = {"__unicode__", say_uni, METH_NOARGS, nullptr};
+} // namespace
+
+TEST_F(ObjectTest, UnicodeFormCallsUnicodeMethodOrFallsBackToStr)
+{
+    Owned uni(zv_native(&say_uni_def));
+    Owned c(zv_class("HasUnicode", {}, {{"__unicode__", uni.get()}}));
+    Owned x(zv_call(c));
+    Owned u(ZvObject_Unicode(x));
+    EXPECT_EQ(zv_str(u), "uni");
+
+    Owned seven(zv_int(7));
+    Owned bad(zv_class("BadUnicode", {}, {{"__unicode__", seven.get()}}));
+    Owned y(zv_call(bad));
+    EXPECT_EQ(ZvObject_Unicode(y), nullptr);
+    EXPECT_EQ(zv_error_text(), "'int' object is not callable");
+
+    EXPECT_EQ(zv_str(Owned(ZvObject_Unicode(Zv_None))), "None") << "no __unicode__: str()";
+}
+
+// --- descriptors that remove themselves ------------------------------------------------------
+
+namespace {
+
+// A data descriptor that deletes itself from the class it lives in while
+// its get or set runs, then still reads its own state.
+ZvTypeObject *home_type = nullptr;
+void delete_self_from_home()
+{
+    if (ZvDict_DelItemString(home_type->tp_dict, "gone") < 0) ZvErr_Clear();
+}
+ZvObject *vanishing_get(ZvObject *self, ZvObject *, ZvObject *)
+{
+    delete_self_from_home();
+    return ZvInt_FromLong(((TestObj *)self)->value);
+}
+int vanishing_set(ZvObject *self, ZvObject *, ZvObject *)
+{
+    delete_self_from_home();
+    return ((TestObj *)self)->value == 77 ? 0 : -1;
+}
+ZvTypeObject Vanishing_Type = [] {
+    ZvTypeObject t = make_type("test.Vanishing");
+    t.tp_descr_get = vanishing_get;
+    t.tp_descr_set = vanishing_set;
+    return t;
+}();
+ZvTypeObject VanishHome_Type = [] {
+    ZvTypeObject t = make_type("test.VanishHome");
+    t.tp_getattro = ZvObject_GenericGetAttr;
+    t.tp_setattro = ZvObject_GenericSetAttr;
+    return t;
+}();
+
+void install_vanishing()
+{
+    ASSERT_EQ(ZvType_Ready(&VanishHome_Type), 0);
+    home_type = &VanishHome_Type;
+    Owned d(new_obj(&Vanishing_Type, 77));
+    ASSERT_EQ(ZvDict_SetItemString(VanishHome_Type.tp_dict, "gone", d), 0);
+}
+
+} // namespace
+
+TEST_F(ObjectTest, DescriptorOutlivesItsRemovalDuringGetAndSet)
+{
+    Owned o(new_obj(&VanishHome_Type));
+    install_vanishing();
+    EXPECT_EQ(attr_text(o, "gone"), "77");
+    EXPECT_EQ(attr_text(o, "gone"), "<error: 'test.VanishHome' object has no attribute 'gone'>");
+    install_vanishing();
+    EXPECT_EQ(ZvObject_SetAttrString(o, "gone", Zv_None), 0);
+    EXPECT_EQ(ZvDict_GetItemString(VanishHome_Type.tp_dict, "gone"), nullptr);
 }

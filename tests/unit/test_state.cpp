@@ -172,6 +172,56 @@ TEST_F(StateTest, HooksKeepTheirObjectAndTheTracingWord)
     EXPECT_EQ(ts->c_traceobj, nullptr);
 }
 
+namespace {
+// Records the tracing words it runs under and returns its argument count.
+int seen_tracing = -1, seen_use_tracing = -1;
+ZvObject *report_tracing(ZvObject *, ZvObject *args)
+{
+    ZvThreadState *ts = ZvThreadState_Get();
+    seen_tracing = ts->tracing;
+    seen_use_tracing = ts->use_tracing;
+    if (ZvTuple_GET_SIZE(args) > 1) {
+        ZvErr_SetString(ZvExc_ValueError, "too many");
+        return nullptr;
+    }
+    return ZvInt_FromLong(ZvTuple_GET_SIZE(args));
+}
+ZvMethodDef report_tracing_def = {"report_tracing", report_tracing, METH_VARARGS, nullptr};
+} // namespace
+
+TEST_F(StateTest, CallTracingRearmsTheHooksForOneCall)
+{
+    ZvThreadState *ts = ZvThreadState_Get();
+    Owned f(ZvCFunction_New(&report_tracing_def, nullptr));
+    Owned marker(ZvString_FromString("trace-obj"));
+    ZvEval_SetTrace(dummy_hook, marker);
+    // As inside a trace function: tracing is on and the hooks are idle.
+    ts->tracing = 1;
+    ts->use_tracing = 0;
+    Owned one(ZvTuple_Pack(1, Zv_None));
+    Owned r(_ZvEval_CallTracing(f, one));
+    ASSERT_NE(r.get(), nullptr);
+    EXPECT_EQ(ZvInt_AsLong(r), 1);
+    EXPECT_EQ(seen_tracing, 0) << "the called code is traced";
+    EXPECT_EQ(seen_use_tracing, 1);
+    EXPECT_EQ(ts->tracing, 1) << "the caller's state comes back";
+    EXPECT_EQ(ts->use_tracing, 0);
+
+    // No arguments at all, a failing call and a non-callable restore it too.
+    Owned none(_ZvEval_CallTracing(f, nullptr));
+    EXPECT_EQ(ZvInt_AsLong(none), 0);
+    Owned two(ZvTuple_Pack(2, Zv_None, Zv_None));
+    EXPECT_EQ(_ZvEval_CallTracing(f, two), nullptr);
+    EXPECT_EQ(zv_error_text(), "too many");
+    EXPECT_EQ(_ZvEval_CallTracing(marker, one), nullptr);
+    EXPECT_EQ(zv_error_text(), "'str' object is not callable");
+    EXPECT_EQ(ts->tracing, 1);
+    EXPECT_EQ(ts->use_tracing, 0);
+
+    ts->tracing = 0;
+    ZvEval_SetTrace(nullptr, nullptr);
+}
+
 TEST_F(StateTest, FrameQueriesWithoutAFrame)
 {
     EXPECT_EQ(ZvEval_GetFrame(), nullptr);

@@ -37,9 +37,9 @@ bool zv_raised(ZvObject *exc);
 // The message of the pending error's value as a string, then clears it.
 std::string zv_error_text();
 
-// Calls the method `name` of obj's type table the way a bound built-in
-// method would, with `args` (a tuple, may be NULL for none) and `kwds`.
-// Returns a new reference or NULL with an error set.
+// Calls obj.name(*args, **kwds) through attribute lookup; `args` is a tuple
+// or NULL for none, `kwds` a dictionary or NULL.  Returns a new reference or
+// NULL with an error set.
 ZvObject *zv_call_method(ZvObject *obj, const char *name, ZvObject *args = nullptr,
                          ZvObject *kwds = nullptr);
 #endif

@@ -1,0 +1,115 @@
+/* The lifecycle as an embedder sees it: the environment raises the flags
+ * unless it is to be ignored, start-up builds the module table, __main__
+ * and the exceptions, shut-down runs the exit functions newest first, and
+ * the runtime can be started again after it was finalized. */
+#define _POSIX_C_SOURCE 200809L
+
+#include "zuvo.h"
+
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+
+static int failures = 0;
+
+#define CHECK(cond)                                                            \
+    do {                                                                       \
+        if (!(cond)) {                                                         \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+            failures++;                                                        \
+        }                                                                      \
+    } while (0)
+
+/* Exit functions write their mark into `trail` in the order they run. */
+static char trail[64];
+static int trail_len = 0;
+static void mark(char c)
+{
+    if (trail_len < (int)sizeof trail - 1) trail[trail_len++] = c;
+}
+static void first_registered(void) { mark('F'); }
+static void middle_registered(void) { mark('m'); }
+static void last_registered(void) { mark('L'); }
+
+static void (*sigpipe_handler(void))(int)
+{
+    struct sigaction current;
+    sigaction(SIGPIPE, NULL, &current);
+    return current.sa_handler;
+}
+
+/* What start-up must have built, and a little work with it. */
+static void check_running_runtime(void)
+{
+    ZvObject *modules, *main_module, *a, *b, *k;
+
+    CHECK(Zv_IsInitialized());
+    modules = ZvImport_GetModuleDict();
+    main_module = ZvDict_GetItemString(modules, "__main__");
+    CHECK(main_module != NULL && ZvModule_Check(main_module));
+    CHECK(ZvImport_AddModule("__main__") == main_module);
+
+    a = ZvInt_FromLong(7);
+    b = ZvInt_FromLong(7);
+    CHECK(a == b); /* small ints come from the cache */
+    Zv_DECREF(a);
+    Zv_DECREF(b);
+
+    k = ZvString_InternFromString("lifecycle");
+    CHECK(k != NULL);
+    Zv_XDECREF(k);
+
+    CHECK(ZvErr_GivenExceptionMatches(ZvExc_KeyError, ZvExc_LookupError));
+    CHECK(ZvObject_IsSubclass(ZvExc_KeyError, ZvExc_LookupError) == 1);
+    ZvErr_SetString(ZvExc_KeyError, "gone");
+    CHECK(ZvErr_ExceptionMatches(ZvExc_LookupError));
+    ZvErr_Clear();
+}
+
+int main(void)
+{
+    int i;
+
+    CHECK(!Zv_IsInitialized());
+    Zv_Finalize(); /* harmless before start-up */
+
+    /* "0" still raises a flag to 1; an empty value is ignored; a number
+     * too large for an int is clamped, not overflowed. */
+    setenv("ZUVODEBUG", "0", 1);
+    setenv("ZUVOVERBOSE", "", 1);
+    setenv("ZUVOOPTIMIZE", "99999999999999999999", 1);
+    Zv_Initialize();
+    CHECK(Zv_DebugFlag == 1);
+    CHECK(Zv_VerboseFlag == 0);
+    CHECK(Zv_OptimizeFlag == 2147483647);
+    CHECK(sigpipe_handler() == SIG_IGN);
+    check_running_runtime();
+    Zv_Initialize(); /* a second call does nothing */
+    CHECK(Zv_IsInitialized());
+
+    CHECK(Zv_AtExit(first_registered) == 0);
+    for (i = 0; i < 30; i++) CHECK(Zv_AtExit(middle_registered) == 0);
+    CHECK(Zv_AtExit(last_registered) == 0);
+    CHECK(Zv_AtExit(middle_registered) == -1); /* the 33rd is refused */
+    Zv_Finalize();
+    CHECK(!Zv_IsInitialized());
+    CHECK(trail_len == 32 && trail[0] == 'L' && trail[31] == 'F');
+    Zv_Finalize();
+    CHECK(trail_len == 32); /* each function runs once */
+
+    /* Started again, from scratch, with the environment ignored and the
+     * signal dispositions left alone. */
+    Zv_OptimizeFlag = 0;
+    Zv_IgnoreEnvironmentFlag = 1;
+    signal(SIGPIPE, SIG_DFL);
+    setenv("ZUVOOPTIMIZE", "3", 1);
+    Zv_InitializeEx(0);
+    CHECK(Zv_OptimizeFlag == 0);
+    CHECK(sigpipe_handler() == SIG_DFL);
+    check_running_runtime();
+    Zv_Finalize();
+    CHECK(!Zv_IsInitialized());
+
+    printf("%d passed, %d failed\n", failures ? 0 : 1, failures ? 1 : 0);
+    return failures != 0;
+}
