@@ -17,15 +17,8 @@ extern "C" {
 #include "objimpl.h"
 #include "zverrors.h"
 #include "zvstate.h"
+#include "intrcheck.h"
 }
-
-// The interpreter lock and interrupt services are provided by the
-// evaluation core and the signal module; until they are linked in, console
-// reading runs without releasing the lock and sees no keyboard interrupts.
-#pragma weak ZvEval_SaveThread
-#pragma weak ZvEval_RestoreThread
-extern "C" int ZvOS_InterruptOccurred(void);
-#pragma weak ZvOS_InterruptOccurred
 
 extern "C" {
 char *(*ZvOS_ReadlineFunctionPointer)(FILE *, FILE *, char *) = nullptr;
@@ -51,14 +44,14 @@ int my_fgets(char *buf, int len, FILE *fp)
         if (std::feof(fp)) return -1;
         if (err == EINTR) {
             ZvThreadState *save = readline_tstate;
-            if (save != nullptr && ZvEval_RestoreThread) ZvEval_RestoreThread(save);
+            if (save != nullptr) ZvEval_RestoreThread(save);
             int raised = ZvErr_CheckSignals();
-            if (save != nullptr && ZvEval_SaveThread) (void)ZvEval_SaveThread();
+            if (save != nullptr) (void)ZvEval_SaveThread();
             if (raised < 0) return 1;
             std::clearerr(fp);
             continue;
         }
-        if (ZvOS_InterruptOccurred && ZvOS_InterruptOccurred()) return 1;
+        if (ZvOS_InterruptOccurred()) return 1;
         return -2;
     }
 }
@@ -115,7 +108,7 @@ char *ZvOS_Readline(FILE *sys_stdin, FILE *sys_stdout, char *prompt)
     }
     if (ZvOS_ReadlineFunctionPointer == nullptr) ZvOS_ReadlineFunctionPointer = ZvOS_StdioReadline;
     ZvThreadState *saved = nullptr;
-    if (me != nullptr && ZvEval_SaveThread) saved = ZvEval_SaveThread();
+    if (me != nullptr) saved = ZvEval_SaveThread();
     char *rv;
     {
         std::lock_guard<std::mutex> guard(readline_lock);
@@ -125,7 +118,7 @@ char *ZvOS_Readline(FILE *sys_stdin, FILE *sys_stdout, char *prompt)
         else
             rv = ZvOS_StdioReadline(sys_stdin, sys_stdout, prompt);
     }
-    if (saved != nullptr && ZvEval_RestoreThread) ZvEval_RestoreThread(saved);
+    if (saved != nullptr) ZvEval_RestoreThread(saved);
     readline_tstate = nullptr;
     return rv;
 }

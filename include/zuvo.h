@@ -27,6 +27,7 @@
 #include "moduleobject.h"
 #include "rangeobject.h"
 #include "import.h"
+#include "intrcheck.h"
 #include "zvlifecycle.h"
 #include "zvflags.h"
 /* The front end's headers are gathered in zvfrontend.h and included on their

@@ -1,0 +1,15 @@
+/* Polling for keyboard interrupts from native code. */
+#ifndef ZVINTRCHECK_H
+#define ZVINTRCHECK_H
+
+#include "zvport.h"
+
+ZV_BEGIN_DECLS
+
+/* In the main thread: 1 (and the record cleared) when SIGINT arrived since
+ * the last call, else 0. */
+ZvAPI_FUNC(int) ZvOS_InterruptOccurred(void);
+
+ZV_END_DECLS
+
+#endif /* ZVINTRCHECK_H */
