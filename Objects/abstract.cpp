@@ -591,21 +591,19 @@ static ZvObject *int_from_string(const char *s, int len, bool as_long)
     return x;
 }
 
-ZvObject *ZvNumber_Int(ZvObject *o)
+/* The integer conversion shared by int() and long() after their own exact
+ * and subtype cases: a string is parsed in base 10, else the number slot
+ * (whose result must be an int or a long), else a character buffer is
+ * parsed like a string. */
+static ZvObject *integer_conversion(ZvObject *o, unaryfunc slot, bool as_long)
 {
-    if (o == nullptr) return null_error();
-    if (ZvInt_CheckExact(o)) {
-        Zv_INCREF(o);
-        return o;
-    }
-    if (ZvInt_Check(o)) return ZvInt_FromLong(ZvInt_AS_LONG(o));
-    if (ZvString_Check(o))
-        return int_from_string(ZvString_AS_STRING(o), ZvString_GET_SIZE(o), false);
-    ZvNumberMethods *m = Zv_TYPE(o)->tp_as_number;
-    if (m && m->nb_int) {
-        ZvObject *res = m->nb_int(o);
+    if (ZvString_Check(o)) return int_from_string(ZvString_AS_STRING(o), ZvString_GET_SIZE(o), as_long);
+    if (slot != nullptr) {
+        ZvObject *res = slot(o);
         if (res && !ZvInt_Check(res) && !ZvLong_Check(res)) {
-            ZvErr_Format(ZvExc_TypeError, "__int__ returned non-int (type %.200s)",
+            ZvErr_Format(ZvExc_TypeError,
+                         as_long ? "__long__ returned non-long (type %.200s)"
+                                 : "__int__ returned non-int (type %.200s)",
                          Zv_TYPE(res)->tp_name);
             Zv_DECREF(res);
             return nullptr;
@@ -615,14 +613,28 @@ ZvObject *ZvNumber_Int(ZvObject *o)
     const char *buffer;
     int buffer_len;
     if (ZvObject_AsCharBuffer(o, &buffer, &buffer_len) == 0) {
+        /* Copied so the parser sees a NUL-terminated text. */
         ZvObject *s = ZvString_FromStringAndSize(buffer, buffer_len);
         if (s == nullptr) return nullptr;
-        ZvObject *r = int_from_string(ZvString_AS_STRING(s), buffer_len, false);
+        ZvObject *r = int_from_string(ZvString_AS_STRING(s), buffer_len, as_long);
         Zv_DECREF(s);
         return r;
     }
     ZvErr_Clear();
-    return type_error("int() argument must be a string or a number");
+    return type_error(as_long ? "long() argument must be a string or a number"
+                              : "int() argument must be a string or a number");
+}
+
+ZvObject *ZvNumber_Int(ZvObject *o)
+{
+    if (o == nullptr) return null_error();
+    if (ZvInt_CheckExact(o)) {
+        Zv_INCREF(o);
+        return o;
+    }
+    if (ZvInt_Check(o)) return ZvInt_FromLong(ZvInt_AS_LONG(o));
+    ZvNumberMethods *m = Zv_TYPE(o)->tp_as_number;
+    return integer_conversion(o, m ? m->nb_int : nullptr, false);
 }
 
 ZvObject *ZvNumber_Long(ZvObject *o)
@@ -633,30 +645,8 @@ ZvObject *ZvNumber_Long(ZvObject *o)
         return o;
     }
     if (ZvLong_Check(o)) return _ZvLong_Copy((ZvLongObject *)o);
-    if (ZvString_Check(o))
-        return int_from_string(ZvString_AS_STRING(o), ZvString_GET_SIZE(o), true);
     ZvNumberMethods *m = Zv_TYPE(o)->tp_as_number;
-    if (m && m->nb_long) {
-        ZvObject *res = m->nb_long(o);
-        if (res && !ZvInt_Check(res) && !ZvLong_Check(res)) {
-            ZvErr_Format(ZvExc_TypeError, "__long__ returned non-long (type %.200s)",
-                         Zv_TYPE(res)->tp_name);
-            Zv_DECREF(res);
-            return nullptr;
-        }
-        return res;
-    }
-    const char *buffer;
-    int buffer_len;
-    if (ZvObject_AsCharBuffer(o, &buffer, &buffer_len) == 0) {
-        ZvObject *s = ZvString_FromStringAndSize(buffer, buffer_len);
-        if (s == nullptr) return nullptr;
-        ZvObject *r = int_from_string(ZvString_AS_STRING(s), buffer_len, true);
-        Zv_DECREF(s);
-        return r;
-    }
-    ZvErr_Clear();
-    return type_error("long() argument must be a string or a number");
+    return integer_conversion(o, m ? m->nb_long : nullptr, true);
 }
 
 ZvObject *ZvNumber_Float(ZvObject *o)
