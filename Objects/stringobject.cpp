@@ -104,6 +104,8 @@ ZvObject *ZvString_FromString(const char *str)
 
 /* --- printf-like construction -------------------------------------------- */
 
+} // extern "C"
+
 namespace {
 
 /* One conversion of a ZvString_FromFormat format: after the '%', optional
@@ -201,6 +203,8 @@ size_t write_conversion(const Conversion &c, va_list *ap, char *s)
 }
 
 } // namespace
+
+extern "C" {
 
 ZvObject *ZvString_FromFormatV(const char *format, va_list vargs)
 {

@@ -146,6 +146,18 @@ const char *converterr(const char *expected, ZvObject *arg, ParseState &st)
     return st.msgbuf;
 }
 
+// Appends formatted text to buf (of `size` bytes), where *n bytes are used;
+// past the end it writes nothing more.
+__attribute__((format(printf, 4, 5))) void append_format(char *buf, size_t size, size_t *n,
+                                                        const char *fmt, ...)
+{
+    if (*n >= size) return;
+    va_list va;
+    va_start(va, fmt);
+    *n += (size_t)vsnprintf(buf + *n, size - *n, fmt, va);
+    va_end(va);
+}
+
 // Sets the TypeError for a failed conversion of argument `iarg` (1-based,
 // 0 for "argument" without a number).  `levels` lists the 1-based item
 // numbers inside nested groups, ending with 0.  An error a conversion has
@@ -157,18 +169,15 @@ void seterror(int iarg, const char *msg, const int *levels, const char *fname,
     char buf[kMsgSize];
     if (message == nullptr) {
         size_t n = 0;
-        auto put = [&](const char *fmt, auto... a) {
-            if (n < sizeof buf) n += (size_t)snprintf(buf + n, sizeof buf - n, fmt, a...);
-        };
-        if (fname != nullptr) put("%.200s() ", fname);
+        if (fname != nullptr) append_format(buf, sizeof buf, &n, "%.200s() ", fname);
         if (iarg != 0) {
-            put("argument %d", iarg);
+            append_format(buf, sizeof buf, &n, "argument %d", iarg);
             for (int i = 0; i < kMaxLevels && levels[i] > 0 && n < 220; i++)
-                put(", item %d", levels[i] - 1);
+                append_format(buf, sizeof buf, &n, ", item %d", levels[i] - 1);
         } else {
-            put("argument");
+            append_format(buf, sizeof buf, &n, "argument");
         }
-        put(" %.256s", msg);
+        append_format(buf, sizeof buf, &n, " %.256s", msg);
         message = buf;
     }
     ZvErr_SetString(ZvExc_TypeError, message);
