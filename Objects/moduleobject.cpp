@@ -51,7 +51,7 @@ ZvObject *ZvModule_New(const char *name)
 
 ZvObject *ZvModule_GetDict(ZvObject *m)
 {
-    if (!ZvModule_Check(m)) {
+    if (m == nullptr || !ZvModule_Check(m)) {
         ZvErr_BadInternalCall();
         return nullptr;
     }
@@ -62,8 +62,8 @@ ZvObject *ZvModule_GetDict(ZvObject *m)
 
 char *ZvModule_GetName(ZvObject *m)
 {
-    if (!ZvModule_Check(m)) {
-        ZvErr_BadArgument();
+    if (m == nullptr || !ZvModule_Check(m)) {
+        ZvErr_BadInternalCall();
         return nullptr;
     }
     ZvObject *d = ((ZvModuleObject *)m)->md_dict;
@@ -78,8 +78,8 @@ char *ZvModule_GetName(ZvObject *m)
 
 char *ZvModule_GetFilename(ZvObject *m)
 {
-    if (!ZvModule_Check(m)) {
-        ZvErr_BadArgument();
+    if (m == nullptr || !ZvModule_Check(m)) {
+        ZvErr_BadInternalCall();
         return nullptr;
     }
     ZvObject *d = ((ZvModuleObject *)m)->md_dict;
