@@ -476,7 +476,7 @@ ZvObject *Zv_InitModule4(const char *name, ZvMethodDef *methods, const char *doc
 
 int ZvModule_AddObject(ZvObject *m, const char *name, ZvObject *o)
 {
-    if (!ZvModule_Check(m)) {
+    if (m == nullptr || !ZvModule_Check(m)) {
         ZvErr_SetString(ZvExc_TypeError, "ZvModule_AddObject() needs module as first arg");
         Zv_XDECREF(o);
         return -1;
