@@ -57,6 +57,10 @@ double ZvFloat_AsDouble(ZvObject *op)
 ZvObject *ZvFloat_FromString(ZvObject *v, char **pend)
 {
     if (pend) *pend = nullptr;
+    if (v == nullptr) {
+        ZvErr_BadInternalCall();
+        return nullptr;
+    }
     if (!ZvString_Check(v)) {
         ZvErr_SetString(ZvExc_TypeError, "float() argument must be a string or a number");
         return nullptr;
