@@ -37,6 +37,10 @@ ZvObject *ZvSlice_New(ZvObject *start, ZvObject *stop, ZvObject *step)
 /* The older interface: only int fields (or None) are accepted. */
 int ZvSlice_GetIndices(ZvSliceObject *r, int length, int *start, int *stop, int *step)
 {
+    if (r == nullptr || !ZvSlice_Check((ZvObject *)r)) {
+        ZvErr_BadInternalCall();
+        return -1;
+    }
     if (r->step == Zv_None) {
         *step = 1;
     } else {
@@ -66,6 +70,10 @@ int ZvSlice_GetIndices(ZvSliceObject *r, int length, int *start, int *stop, int 
 int ZvSlice_GetIndicesEx(ZvSliceObject *r, int length, int *start, int *stop, int *step,
                          int *slicelength)
 {
+    if (r == nullptr || !ZvSlice_Check((ZvObject *)r)) {
+        ZvErr_BadInternalCall();
+        return -1;
+    }
     if (r->step == Zv_None) {
         *step = 1;
     } else {
