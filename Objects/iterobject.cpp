@@ -95,6 +95,10 @@ typedef struct {
 
 ZvObject *ZvCallIter_New(ZvObject *callable, ZvObject *sentinel)
 {
+    if (callable == nullptr || sentinel == nullptr) {
+        ZvErr_BadInternalCall();
+        return nullptr;
+    }
     auto *it = ZvObject_GC_New(calliterobject, &ZvCallIter_Type);
     if (it == nullptr) return nullptr;
     Zv_INCREF(callable);
