@@ -251,6 +251,7 @@ static inline bool new_style_number(ZvObject *o)
 
 static ZvObject *binary_op1(ZvObject *v, ZvObject *w, size_t op_slot)
 {
+    if (v == nullptr || w == nullptr) return null_error();
     binaryfunc slotv = nullptr, slotw = nullptr;
     if (Zv_TYPE(v)->tp_as_number != nullptr && new_style_number(v))
         slotv = NB_BINOP(Zv_TYPE(v)->tp_as_number, op_slot);
@@ -353,6 +354,7 @@ static ZvObject *coerced_ternary(ZvObject *v, ZvObject *w, ZvObject *z, size_t o
 
 static ZvObject *ternary_op(ZvObject *v, ZvObject *w, ZvObject *z, size_t op_slot)
 {
+    if (v == nullptr || w == nullptr || z == nullptr) return null_error();
     ZvNumberMethods *mv = Zv_TYPE(v)->tp_as_number, *mw = Zv_TYPE(w)->tp_as_number;
     ternaryfunc slotv = nullptr, slotw = nullptr, slotz = nullptr;
     if (mv != nullptr && new_style_number(v)) slotv = NB_TERNOP(mv, op_slot);
@@ -469,6 +471,7 @@ static inline bool has_inplace(ZvObject *v)
 
 static ZvObject *binary_iop1(ZvObject *v, ZvObject *w, size_t iop_slot, size_t op_slot)
 {
+    if (v == nullptr || w == nullptr) return null_error();
     if (has_inplace(v)) {
         binaryfunc slot = NB_BINOP(Zv_TYPE(v)->tp_as_number, iop_slot);
         if (slot) {
@@ -543,6 +546,7 @@ ZvObject *ZvNumber_InPlaceMultiply(ZvObject *v, ZvObject *w)
 
 ZvObject *ZvNumber_InPlacePower(ZvObject *v, ZvObject *w, ZvObject *z)
 {
+    if (v == nullptr) return null_error();
     if (has_inplace(v) && Zv_TYPE(v)->tp_as_number->nb_inplace_power != nullptr)
         return ternary_op(v, w, z, NB_SLOT(nb_inplace_power));
     return ternary_op(v, w, z, NB_SLOT(nb_power));
@@ -1036,6 +1040,10 @@ int ZvSequence_Count(ZvObject *s, ZvObject *o)
 
 int ZvSequence_Contains(ZvObject *seq, ZvObject *ob)
 {
+    if (seq == nullptr || ob == nullptr) {
+        null_error();
+        return -1;
+    }
     if (ZvType_HasFeature(Zv_TYPE(seq), Zv_TPFLAGS_HAVE_SEQUENCE_IN)) {
         ZvSequenceMethods *sqm = Zv_TYPE(seq)->tp_as_sequence;
         if (sqm != nullptr && sqm->sq_contains != nullptr) return sqm->sq_contains(seq, ob);
@@ -1126,6 +1134,7 @@ ZvObject *ZvObject_CallObject(ZvObject *o, ZvObject *a)
 
 ZvObject *ZvObject_Call(ZvObject *func, ZvObject *arg, ZvObject *kw)
 {
+    if (func == nullptr || arg == nullptr) return null_error();
     ternaryfunc call = Zv_TYPE(func)->tp_call;
     if (call == nullptr) {
         ZvErr_Format(ZvExc_TypeError, "'%s' object is not callable", Zv_TYPE(func)->tp_name);
@@ -1360,6 +1369,10 @@ static int recursive_isinstance(ZvObject *inst, ZvObject *cls, int recursion_dep
 
 int ZvObject_IsInstance(ZvObject *inst, ZvObject *cls)
 {
+    if (inst == nullptr || cls == nullptr) {
+        null_error();
+        return -1;
+    }
     return recursive_isinstance(inst, cls, Zv_GetRecursionLimit());
 }
 
@@ -1396,6 +1409,10 @@ static int recursive_issubclass(ZvObject *derived, ZvObject *cls, int recursion_
 
 int ZvObject_IsSubclass(ZvObject *derived, ZvObject *cls)
 {
+    if (derived == nullptr || cls == nullptr) {
+        null_error();
+        return -1;
+    }
     return recursive_issubclass(derived, cls, Zv_GetRecursionLimit());
 }
 
@@ -1403,6 +1420,7 @@ int ZvObject_IsSubclass(ZvObject *derived, ZvObject *cls)
 
 ZvObject *ZvObject_GetIter(ZvObject *o)
 {
+    if (o == nullptr) return null_error();
     ZvTypeObject *t = Zv_TYPE(o);
     getiterfunc f = ZvType_HasFeature(t, Zv_TPFLAGS_HAVE_ITER) ? t->tp_iter : nullptr;
     if (f == nullptr) {
@@ -1421,7 +1439,15 @@ ZvObject *ZvObject_GetIter(ZvObject *o)
 
 ZvObject *ZvIter_Next(ZvObject *iter)
 {
-    ZvObject *result = Zv_TYPE(iter)->tp_iternext(iter);
+    if (iter == nullptr) return null_error();
+    iternextfunc next = Zv_TYPE(iter)->tp_iternext;
+    /* An object that is not an iterator has no next step to call. */
+    if (!ZvType_HasFeature(Zv_TYPE(iter), Zv_TPFLAGS_HAVE_ITER) || next == nullptr) {
+        ZvErr_Format(ZvExc_TypeError, "'%.100s' object is not an iterator",
+                     Zv_TYPE(iter)->tp_name);
+        return nullptr;
+    }
+    ZvObject *result = next(iter);
     if (result == nullptr && ZvErr_Occurred() && ZvErr_ExceptionMatches(ZvExc_StopIteration))
         ZvErr_Clear();
     return result;
