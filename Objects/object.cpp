@@ -530,6 +530,10 @@ Zv_hash_t _Zv_HashDouble(double v)
 
 Zv_hash_t ZvObject_Hash(ZvObject *v)
 {
+    if (v == nullptr) {
+        ZvErr_BadInternalCall();
+        return -1;
+    }
     ZvTypeObject *tp = Zv_TYPE(v);
     if (tp->tp_hash != nullptr) return (*tp->tp_hash)(v);
     if (tp->tp_compare == nullptr && rich_slot(tp) == nullptr) return _Zv_HashPointer(v);
@@ -661,17 +665,22 @@ int ZvNumber_Coerce(ZvObject **pv, ZvObject **pw)
 
 /* --- attributes ----------------------------------------------------------------- */
 
-/* Attribute names are strings (unicode names join when unicode exists). */
-static bool check_attr_name(ZvObject *name)
+/* The object and the name must be given (a NULL is a caller's bug); the
+ * name must be a string (unicode names join when unicode exists). */
+static bool check_attr_name(ZvObject *v, ZvObject *name)
 {
-    if (name != nullptr && ZvString_Check(name)) return true;
+    if (v == nullptr || name == nullptr) {
+        ZvErr_BadInternalCall();
+        return false;
+    }
+    if (ZvString_Check(name)) return true;
     ZvErr_SetString(ZvExc_TypeError, "attribute name must be string");
     return false;
 }
 
 ZvObject *ZvObject_GetAttr(ZvObject *v, ZvObject *name)
 {
-    if (!check_attr_name(name)) return nullptr;
+    if (!check_attr_name(v, name)) return nullptr;
     ZvTypeObject *tp = Zv_TYPE(v);
     if (tp->tp_getattro != nullptr) return (*tp->tp_getattro)(v, name);
     if (tp->tp_getattr != nullptr) return (*tp->tp_getattr)(v, ZvString_AS_STRING(name));
@@ -682,6 +691,10 @@ ZvObject *ZvObject_GetAttr(ZvObject *v, ZvObject *name)
 
 ZvObject *ZvObject_GetAttrString(ZvObject *v, const char *name)
 {
+    if (v == nullptr || name == nullptr) {
+        ZvErr_BadInternalCall();
+        return nullptr;
+    }
     if (Zv_TYPE(v)->tp_getattr != nullptr) return (*Zv_TYPE(v)->tp_getattr)(v, (char *)name);
     zv::Ref w(ZvString_InternFromString(name));
     if (!w) return nullptr;
@@ -712,7 +725,7 @@ int ZvObject_HasAttrString(ZvObject *v, const char *name)
 
 int ZvObject_SetAttr(ZvObject *v, ZvObject *name, ZvObject *value)
 {
-    if (!check_attr_name(name)) return -1;
+    if (!check_attr_name(v, name)) return -1;
     ZvTypeObject *tp = Zv_TYPE(v);
     Zv_INCREF(name);
     ZvString_InternInPlace(&name);
@@ -731,6 +744,10 @@ int ZvObject_SetAttr(ZvObject *v, ZvObject *name, ZvObject *value)
 
 int ZvObject_SetAttrString(ZvObject *v, const char *name, ZvObject *w)
 {
+    if (v == nullptr || name == nullptr) {
+        ZvErr_BadInternalCall();
+        return -1;
+    }
     if (Zv_TYPE(v)->tp_setattr != nullptr) return (*Zv_TYPE(v)->tp_setattr)(v, (char *)name, w);
     zv::Ref s(ZvString_InternFromString(name));
     if (!s) return -1;
@@ -764,7 +781,7 @@ ZvObject *ZvObject_SelfIter(ZvObject *obj)
  * deletes the class attribute or replaces the instance's __dict__. */
 ZvObject *ZvObject_GenericGetAttr(ZvObject *obj, ZvObject *name)
 {
-    if (!check_attr_name(name)) return nullptr;
+    if (!check_attr_name(obj, name)) return nullptr;
     ZvTypeObject *tp = Zv_TYPE(obj);
     if (tp->tp_dict == nullptr && ZvType_Ready(tp) < 0) return nullptr;
     /* Data descriptors on the type win over the instance dictionary, which
@@ -794,7 +811,7 @@ ZvObject *ZvObject_GenericGetAttr(ZvObject *obj, ZvObject *name)
 
 int ZvObject_GenericSetAttr(ZvObject *obj, ZvObject *name, ZvObject *value)
 {
-    if (!check_attr_name(name)) return -1;
+    if (!check_attr_name(obj, name)) return -1;
     ZvTypeObject *tp = Zv_TYPE(obj);
     if (tp->tp_dict == nullptr && ZvType_Ready(tp) < 0) return -1;
     zv::Ref descr = zv::Ref::borrow(_ZvType_Lookup(tp, name));
@@ -830,6 +847,10 @@ int ZvObject_GenericSetAttr(ZvObject *obj, ZvObject *name, ZvObject *value)
 
 int ZvObject_IsTrue(ZvObject *v)
 {
+    if (v == nullptr) {
+        ZvErr_BadInternalCall();
+        return -1;
+    }
     if (v == Zv_True) return 1;
     if (v == Zv_False || v == Zv_None) return 0;
     ZvTypeObject *tp = Zv_TYPE(v);
