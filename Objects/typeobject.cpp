@@ -165,6 +165,10 @@ ZvObject *ZvType_GenericAlloc(ZvTypeObject *type, int nitems)
 
 ZvObject *ZvType_GenericNew(ZvTypeObject *type, ZvObject *, ZvObject *)
 {
+    if (type == nullptr) {
+        ZvErr_BadInternalCall();
+        return nullptr;
+    }
     return type->tp_alloc(type, 0);
 }
 
