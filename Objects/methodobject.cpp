@@ -253,7 +253,7 @@ static ZvObject *list_methods(ZvMethodChain *chain)
 {
     std::vector<const char *> names;
     for (ZvMethodChain *c = chain; c != nullptr; c = c->link)
-        for (ZvMethodDef *ml = c->methods; ml->ml_name != nullptr; ml++)
+        for (ZvMethodDef *ml = c->methods; ml && ml->ml_name != nullptr; ml++)
             names.push_back(ml->ml_name);
     std::sort(names.begin(), names.end(),
               [](const char *a, const char *b) { return strcmp(a, b) < 0; });
@@ -284,7 +284,8 @@ ZvObject *Zv_FindMethodInChain(ZvMethodChain *chain, ZvObject *self, const char 
         }
     }
     for (; chain != nullptr; chain = chain->link) {
-        for (ZvMethodDef *ml = chain->methods; ml->ml_name != nullptr; ml++) {
+        /* A link without a table (NULL) contributes no methods. */
+        for (ZvMethodDef *ml = chain->methods; ml && ml->ml_name != nullptr; ml++) {
             if (name[0] == ml->ml_name[0] && strcmp(name, ml->ml_name) == 0)
                 return ZvCFunction_New(ml, self);
         }
