@@ -162,74 +162,62 @@ int ZvObject_CheckReadBuffer(ZvObject *o)
            pb->bf_getsegcount(o, nullptr) == 1;
 }
 
-static int single_segment(ZvObject *o, ZvBufferProcs *pb)
+} // extern "C"
+
+/* Segment 0 of a buffer that must have exactly one segment.  `slot_of`
+ * picks the buffer slot to read it through (NULL when the type lacks it,
+ * which is TypeError `missing`). */
+template <typename Seg, typename SlotOf>
+static int single_segment(ZvObject *o, SlotOf slot_of, const char *missing, Seg *buffer,
+                          int *buffer_len)
 {
+    if (o == nullptr || buffer == nullptr || buffer_len == nullptr) {
+        null_error();
+        return -1;
+    }
+    ZvBufferProcs *pb = Zv_TYPE(o)->tp_as_buffer;
+    auto slot = pb != nullptr ? slot_of(o, pb) : nullptr;
+    if (slot == nullptr || pb->bf_getsegcount == nullptr) {
+        type_error(missing);
+        return -1;
+    }
     if (pb->bf_getsegcount(o, nullptr) != 1) {
         type_error("expected a single-segment buffer object");
         return -1;
     }
-    return 0;
-}
-
-int ZvObject_AsCharBuffer(ZvObject *o, const char **buffer, int *buffer_len)
-{
-    if (o == nullptr || buffer == nullptr || buffer_len == nullptr) {
-        null_error();
-        return -1;
-    }
-    ZvBufferProcs *pb = Zv_TYPE(o)->tp_as_buffer;
-    if (pb == nullptr || !ZvType_HasFeature(Zv_TYPE(o), Zv_TPFLAGS_HAVE_GETCHARBUFFER) ||
-        pb->bf_getcharbuffer == nullptr || pb->bf_getsegcount == nullptr) {
-        type_error("expected a character buffer object");
-        return -1;
-    }
-    if (single_segment(o, pb) < 0) return -1;
-    const char *pp;
-    int len = pb->bf_getcharbuffer(o, 0, &pp);
+    Seg pp;
+    int len = slot(o, 0, &pp);
     if (len < 0) return -1;
     *buffer = pp;
     *buffer_len = len;
     return 0;
+}
+
+extern "C" {
+
+int ZvObject_AsCharBuffer(ZvObject *o, const char **buffer, int *buffer_len)
+{
+    auto slot_of = [](ZvObject *ob, ZvBufferProcs *pb) {
+        return ZvType_HasFeature(Zv_TYPE(ob), Zv_TPFLAGS_HAVE_GETCHARBUFFER) ? pb->bf_getcharbuffer
+                                                                            : nullptr;
+    };
+    return single_segment(o, slot_of, "expected a character buffer object", buffer, buffer_len);
 }
 
 int ZvObject_AsReadBuffer(ZvObject *o, const void **buffer, int *buffer_len)
 {
-    if (o == nullptr || buffer == nullptr || buffer_len == nullptr) {
-        null_error();
-        return -1;
-    }
-    ZvBufferProcs *pb = Zv_TYPE(o)->tp_as_buffer;
-    if (pb == nullptr || pb->bf_getreadbuffer == nullptr || pb->bf_getsegcount == nullptr) {
-        type_error("expected a readable buffer object");
-        return -1;
-    }
-    if (single_segment(o, pb) < 0) return -1;
-    void *pp;
-    int len = pb->bf_getreadbuffer(o, 0, &pp);
-    if (len < 0) return -1;
-    *buffer = pp;
-    *buffer_len = len;
-    return 0;
+    auto slot_of = [](ZvObject *, ZvBufferProcs *pb) { return pb->bf_getreadbuffer; };
+    void *p = nullptr;
+    int r = single_segment(o, slot_of, "expected a readable buffer object",
+                           buffer ? &p : nullptr, buffer_len);
+    if (r == 0) *buffer = p;
+    return r;
 }
 
 int ZvObject_AsWriteBuffer(ZvObject *o, void **buffer, int *buffer_len)
 {
-    if (o == nullptr || buffer == nullptr || buffer_len == nullptr) {
-        null_error();
-        return -1;
-    }
-    ZvBufferProcs *pb = Zv_TYPE(o)->tp_as_buffer;
-    if (pb == nullptr || pb->bf_getwritebuffer == nullptr || pb->bf_getsegcount == nullptr) {
-        type_error("expected a writeable buffer object");
-        return -1;
-    }
-    if (single_segment(o, pb) < 0) return -1;
-    void *pp;
-    int len = pb->bf_getwritebuffer(o, 0, &pp);
-    if (len < 0) return -1;
-    *buffer = pp;
-    *buffer_len = len;
-    return 0;
+    auto slot_of = [](ZvObject *, ZvBufferProcs *pb) { return pb->bf_getwritebuffer; };
+    return single_segment(o, slot_of, "expected a writeable buffer object", buffer, buffer_len);
 }
 
 /* --- numbers ------------------------------------------------------------- */
