@@ -710,15 +710,7 @@ static ZvObject *int_new(ZvTypeObject *type, ZvObject *args, ZvObject *kwds)
 
 static ZvObject *int_getnewargs(ZvObject *v, ZvObject *)
 {
-    ZvObject *x = ZvInt_FromLong(ZvInt_AS_LONG(v));
-    if (x == nullptr) return nullptr;
-    ZvObject *t = ZvTuple_New(1);
-    if (t == nullptr) {
-        Zv_DECREF(x);
-        return nullptr;
-    }
-    ZvTuple_SET_ITEM(t, 0, x);
-    return t;
+    return Zv_BuildValue("(N)", ZvInt_FromLong(ZvInt_AS_LONG(v)));
 }
 
 static ZvMethodDef int_methods[] = {

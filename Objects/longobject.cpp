@@ -1595,15 +1595,7 @@ static ZvObject *long_new(ZvTypeObject *type, ZvObject *args, ZvObject *kwds)
 
 static ZvObject *long_getnewargs(ZvObject *v, ZvObject *)
 {
-    ZvObject *copy = _ZvLong_Copy((ZvLongObject *)v);
-    if (copy == nullptr) return nullptr;
-    ZvObject *t = ZvTuple_New(1);
-    if (t == nullptr) {
-        Zv_DECREF(copy);
-        return nullptr;
-    }
-    ZvTuple_SET_ITEM(t, 0, copy);
-    return t;
+    return Zv_BuildValue("(N)", _ZvLong_Copy((ZvLongObject *)v));
 }
 
 static ZvMethodDef long_methods[] = {
