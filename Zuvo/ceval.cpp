@@ -61,3 +61,28 @@ int _ZvEval_SliceIndex(ZvObject *v, int *pi)
 }
 
 } // extern "C"
+
+/* Interim entry points until the evaluation loop lands: they fail cleanly. */
+extern "C" {
+
+static ZvObject *not_built()
+{
+    ZvErr_SetString(ZvExc_SystemError, "evaluation loop not built yet");
+    return nullptr;
+}
+
+ZvObject *ZvEval_EvalCodeEx(ZvCodeObject *, ZvObject *, ZvObject *, ZvObject **, int,
+                            ZvObject **, int, ZvObject **, int, ZvObject *)
+{
+    return not_built();
+}
+
+ZvObject *ZvEval_EvalCode(ZvCodeObject *, ZvObject *, ZvObject *) { return not_built(); }
+
+ZvObject *ZvEval_EvalFrame(struct _frame *) { return not_built(); }
+
+const char *ZvEval_GetFuncName(ZvObject *func) { return Zv_TYPE(func)->tp_name; }
+
+const char *ZvEval_GetFuncDesc(ZvObject *) { return " object"; }
+
+} // extern "C"

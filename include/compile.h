@@ -4,6 +4,7 @@
 #define ZVCOMPILE_H
 
 #include "node.h"
+#include "zvstate.h"
 
 ZV_BEGIN_DECLS
 
@@ -37,6 +38,20 @@ typedef struct {
  * SyntaxError set. */
 ZvAPI_FUNC(ZvFutureFeatures *) ZvNode_Future(node *n, const char *filename);
 
+
+/* Compiles a whole parse tree (file_input, single_input or eval_input,
+ * possibly under encoding_decl) to a code object.  flags may be NULL; on
+ * input they carry the caller's future bits and ZvCF_SOURCE_IS_UTF8, on
+ * output the merged future bits.  New reference, or NULL with an error
+ * set. */
+ZvAPI_FUNC(ZvObject *) ZvNode_CompileFlags(node *n, const char *filename,
+                                           ZvCompilerFlags *flags);
+#define ZvNode_Compile(n, filename) ZvNode_CompileFlags((n), (filename), (ZvCompilerFlags *)NULL)
+
+/* Compiler flag bits beyond the future features. */
+#define ZvCF_MASK CO_FUTURE_DIVISION
+#define ZvCF_SOURCE_IS_UTF8 0x0100
+#define ZvCF_DONT_IMPLY_DEDENT 0x0200
 ZV_END_DECLS
 
 #endif /* ZVCOMPILE_H */
