@@ -549,8 +549,12 @@ ZvObject *ZvEval_GetCallStats(ZvObject *)
     Zv_RETURN_NONE; /* no call statistics are kept */
 }
 
-/* sys.stdout arrives with the sys module; nothing is ever owed a newline
- * before then. */
-int Zv_FlushLine(void) { return 0; }
+/* A print statement that ended with a comma owes sys.stdout a newline. */
+int Zv_FlushLine(void)
+{
+    ZvObject *f = ZvSys_GetObject("stdout");
+    if (f == nullptr || !ZvFile_SoftSpace(f, 0)) return 0;
+    return ZvFile_WriteString("\n", f);
+}
 
 } // extern "C"
