@@ -76,6 +76,7 @@ void initmain()
  * and frees a dictionary, so strings come before lists and dicts. */
 void free_type_caches()
 {
+    ZvFrame_Fini();
     ZvCFunction_Fini();
     _Zv_ReleaseInternedStrings();
     ZvString_Fini();
@@ -132,9 +133,10 @@ void Zv_InitializeEx(int install_sigs)
     if (ts == nullptr) Zv_FatalError("Zv_Initialize: can't make first thread");
     (void)ZvThreadState_Swap(ts);
 
-    /* Frames, unicode, the builtins and sys modules, the search path and
+    /* Unicode, the builtins and sys modules, the search path and
      * the import machinery join this sequence as they arrive. */
     _Zv_ReadyTypes();
+    _ZvFrame_Init();
     if (!_ZvInt_Init()) Zv_FatalError("Zv_Initialize: can't init ints");
     interp->modules = ZvDict_New();
     if (interp->modules == nullptr) Zv_FatalError("Zv_Initialize: can't make modules dictionary");
