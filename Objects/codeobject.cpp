@@ -186,10 +186,9 @@ ZvCodeObject *ZvCode_New(int argcount, int nlocals, int stacksize, int flags, Zv
     Zv_INCREF(lnotab);
     co->co_lnotab = lnotab;
 
-    if (_ZvCode_Verify(co) < 0) {
-        Zv_DECREF(co);
-        return nullptr;
-    }
+    /* The bytecode is verified before its first run, not here: code objects
+     * that are only stored, compared or marshalled need not be runnable. */
+    co->co_zvverified = 0;
     return co;
 }
 

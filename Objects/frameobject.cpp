@@ -443,6 +443,16 @@ int frame_setlineno(ZvFrameObject *f, ZvObject *p_new_lineno)
     if (new_iblock > min_iblock || new_iblock < 0)
         return set_value_error("can't jump into the middle of a block");
 
+    /* The stack the target will see: what is left after the blocks jumped
+     * out of are popped.  It must be one the code was verified for, or the
+     * instructions there would read what is not on the stack (a line table
+     * may mark a line in the middle of an expression). */
+    int depth = f->f_stacktop != nullptr ? (int)(f->f_stacktop - f->f_valuestack) : 0;
+    for (int i = f->f_iblock; i > new_iblock; i--)
+        if (depth > f->f_blockstack[i - 1].b_level) depth = f->f_blockstack[i - 1].b_level;
+    if (!_ZvCode_CanResumeAt(co, new_lasti, depth, f->f_blockstack, new_iblock))
+        return set_value_error("can't jump into the middle of an expression");
+
     while (f->f_iblock > new_iblock) {
         ZvTryBlock *b = &f->f_blockstack[--f->f_iblock];
         /* Value-stack entries are the frame's only while the loop has

@@ -74,6 +74,13 @@ bool continue_target_ok(ZvCodeObject *co, ZvObject *target)
     return false;
 }
 
+/* The lowest stack depth the innermost block allows: what END_FINALLY pops
+ * depends on run-time values, and must not reach below it. */
+inline int block_floor(ZvFrameObject *f)
+{
+    return f->f_iblock > 0 ? f->f_blockstack[f->f_iblock - 1].b_level : 0;
+}
+
 /* The interpreter lock changes hands: let a waiting thread run. */
 void hand_over_lock(ZvThreadState *tstate)
 {
@@ -207,19 +214,33 @@ ZvObject *ZvEval_EvalFrame(ZvFrameObject *f)
     ZvObject *consts = co->co_consts;
     ZvObject *names = co->co_names;
     const unsigned char *first_instr = (const unsigned char *)ZvString_AS_STRING(co->co_code);
-    const unsigned char *next_instr = first_instr + f->f_lasti + 1;
-    ZvObject **stack_pointer = f->f_stacktop;
-    f->f_stacktop = nullptr;
+    const unsigned char *next_instr = nullptr;
+    ZvObject **stack_pointer = nullptr;
 
+    /* The call event comes first: a trace function may move the frame to
+     * another line before it starts. */
+    int entry_lasti = f->f_lasti;
     if (tstate->use_tracing && trace_frame_entry(tstate, f) != 0) {
         why = WHY_EXCEPTION;
         goto leave_frame;
     }
-    if (stack_pointer == nullptr || (f->f_lasti == -1 && !cells_are_sound(f))) {
+    if (!co->co_zvverified) {
+        if (_ZvCode_Verify(co) < 0) {
+            why = WHY_EXCEPTION;
+            goto leave_frame;
+        }
+        co->co_zvverified = 1;
+    }
+    if (f->f_stacktop == nullptr || (entry_lasti == -1 && !cells_are_sound(f))) {
         ZvErr_SetString(ZvExc_SystemError, "frame is not ready to run");
         why = WHY_EXCEPTION;
         goto leave_frame;
     }
+    /* A trace function that moved the frame (by setting f_lineno) chose the
+     * instruction to run next; otherwise the one after f_lasti runs. */
+    next_instr = first_instr + f->f_lasti + (f->f_lasti == entry_lasti ? 1 : 0);
+    stack_pointer = f->f_stacktop;
+    f->f_stacktop = nullptr;
 
 /* The ticker is shared with threads that ask for attention (pending
  * calls), hence volatile. */
@@ -715,7 +736,9 @@ dispatch_opcode:
     }
 
     TARGET(YIELD_VALUE) {
-        retval = POP();
+        /* The value stays on the stack: the compiler pops it after the resume. */
+        retval = TOP();
+        Zv_INCREF(retval);
         f->f_stacktop = stack_pointer;
         why = WHY_YIELD;
         goto leave_frame;
@@ -757,7 +780,7 @@ dispatch_opcode:
             why = ZvInt_AS_LONG(v);
             Zv_DECREF(v);
             if (why == WHY_RETURN || why == WHY_CONTINUE) {
-                if (STACK_LEVEL() < 1) goto bad_finally;
+                if (STACK_LEVEL() - 1 < block_floor(f)) goto bad_finally;
                 retval = POP();
             }
             if (why == WHY_NOT) DISPATCH();
@@ -768,7 +791,7 @@ dispatch_opcode:
             goto unwind;
         }
         if (ZvClass_Check(v) || ZvString_Check(v) || ZvType_Check(v)) {
-            if (STACK_LEVEL() < 2) {
+            if (STACK_LEVEL() - 2 < block_floor(f)) {
                 Zv_DECREF(v);
                 goto bad_finally;
             }

@@ -645,7 +645,8 @@ ZvObject *make_function(ZvFrameObject *f, ZvObject ***pp_stack, int ndefaults, i
     ZvObject **sp = *pp_stack;
     zv::Ref code(*--sp);
     int ncells = closure && ZvCode_Check(code.get()) ? ZvCode_GetNumFree(code.get()) : 0;
-    if (!ZvCode_Check(code.get()) || sp - f->f_valuestack < ncells + ndefaults) {
+    int floor = f->f_iblock > 0 ? f->f_blockstack[f->f_iblock - 1].b_level : 0;
+    if (!ZvCode_Check(code.get()) || sp - f->f_valuestack - floor < ncells + ndefaults) {
         *pp_stack = sp;
         ZvErr_SetString(ZvExc_SystemError, "bad code or stack for a new function");
         return nullptr;
