@@ -20,9 +20,9 @@
  * pointer to NULL.
  *
  * Results such as "s" and "O" point into the argument objects, which the
- * caller holds.  A group over a sequence that is not a tuple takes items
- * that only the parse may hold, so it keeps them alive as long as the
- * caller holds the arguments (convert_tuple, keep_for_caller).
+ * caller holds.  A group over a sequence other than a tuple or a list may
+ * take items that only the parse holds, so it keeps them alive as long as
+ * the caller holds the arguments (convert_tuple, keep_for_caller).
  *
  * Integer units follow the language's 32-bit integers: "i" and "l" store
  * the 32-bit value of the argument, "l" into a C `long` only for source
@@ -786,11 +786,13 @@ const char *convert_item(ZvObject *arg, const char **fp, ItemPath &path, int dep
 // Converts the items of a sequence argument with the units of a group;
 // *fp points at the first unit after the '('.
 //
-// A tuple owns its items for as long as the caller holds the arguments, so
-// pointers into them stay valid.  Any other sequence may make its items on
-// access (a class with __getitem__) or drop them at any time, so when the
-// group stores pointers into its items they are kept in the parse state
-// and, if the parse succeeds, for as long as the arguments live.
+// A tuple or a list owns its items, and the caller holds the arguments, so
+// pointers into them stay valid (for a list, while the caller leaves it
+// alone, as with any borrowed list item).  Any other sequence may make its
+// items on access (a class with __getitem__, xrange) or drop them at any
+// time, so when the group stores pointers into its items they are kept in
+// the parse state and, if the parse succeeds, as long as the arguments
+// live.
 const char *convert_tuple(ZvObject *arg, const char **fp, ItemPath &path, int depth,
                           ParseState &st)
 {
@@ -807,7 +809,8 @@ const char *convert_tuple(ZvObject *arg, const char **fp, ItemPath &path, int de
         snprintf(st.msgbuf, sizeof st.msgbuf, "must be sequence of length %d, not %d", n, len);
         return st.msgbuf;
     }
-    bool keep = !ZvTuple_CheckExact(arg) && group_borrows(*fp);
+    bool owns_items = ZvTuple_CheckExact(arg) || ZvList_CheckExact(arg);
+    bool keep = !owns_items && group_borrows(*fp);
     const char *f = *fp;
     for (int i = 0; i < n; i++) {
         zv::Ref item(ZvSequence_GetItem(arg, i));
@@ -877,14 +880,16 @@ void count_error(const FormatInfo &info, int len)
 // ---------------------------------------------------------------------------
 // Items kept for the callers of successful parses.
 //
-// The results of a group over a sequence that is not a tuple may point into
-// items nothing else holds.  They must stay valid for as long as the caller
-// holds the arguments, as they do when a tuple owns the items, so each
-// entry holds the argument object and a list of the items kept for it.
+// The results of a group over a sequence other than a tuple or a list may
+// point into items nothing else holds.  They must stay valid as long as the
+// caller holds the arguments, as they do when a tuple owns the items, so
+// each entry holds the argument object and a list of the items kept for it.
 // When only its entry still holds the argument object, the caller is done
 // with it, and the entry goes at the start of the next parse; shut-down
 // lets go of the rest.  Only the thread holding the interpreter lock
-// parses, so the entries need no lock of their own.
+// parses, so the entries need no lock of their own.  Arguments parsed
+// again while the caller still holds them gain a list per parse: the
+// results of the earlier parses may still be in use.
 
 struct KeptEntry {
     ZvObject *owner; // the argument object of the parse
