@@ -133,12 +133,13 @@ ZvObject *trace_frame_exit(ZvThreadState *tstate, ZvFrameObject *f, int why, ZvO
     return retval;
 }
 
-/* One tick of the periodic-work counter, which other threads may reset
- * (pending calls), hence the volatile global. */
+/* One tick of the periodic-work counter.  Threads adding pending calls
+ * store 0 into it at any moment, so it is an atomic word (a store lost to
+ * the countdown only delays the check to the end of the interval). */
 inline bool ticker_expired()
 {
-    int t = _Zv_Ticker - 1;
-    _Zv_Ticker = t;
+    int t = __atomic_load_n(&_Zv_Ticker, __ATOMIC_RELAXED) - 1;
+    __atomic_store_n(&_Zv_Ticker, t, __ATOMIC_RELAXED);
     return t < 0;
 }
 
@@ -242,9 +243,6 @@ ZvObject *ZvEval_EvalFrame(ZvFrameObject *f)
     stack_pointer = f->f_stacktop;
     f->f_stacktop = nullptr;
 
-/* The ticker is shared with threads that ask for attention (pending
- * calls), hence volatile. */
-#define TICKER_EXPIRED() ticker_expired()
 #define INSTR_OFFSET() ((int)(next_instr - first_instr))
 #define PEEKARG() (next_instr[2] << 8 | next_instr[1])
 #define NEXTARG() (next_instr += 2, (next_instr[-1] << 8) | next_instr[-2])
@@ -291,7 +289,7 @@ ZvObject *ZvEval_EvalFrame(ZvFrameObject *f)
     B_##op:
 #define DISPATCH()                                                            \
     do {                                                                      \
-        if (TICKER_EXPIRED()) goto periodic;                                  \
+        if (ticker_expired()) goto periodic;                                  \
         f->f_lasti = INSTR_OFFSET();                                          \
         if (tstate->use_tracing) goto trace_check;                            \
         goto *targets[opcode = *next_instr++];                                \
@@ -323,7 +321,7 @@ ZvObject *ZvEval_EvalFrame(ZvFrameObject *f)
 #if !USE_COMPUTED_GOTOS
 next_opcode:
 #endif
-    if (TICKER_EXPIRED()) goto periodic;
+    if (ticker_expired()) goto periodic;
 fast_next_opcode:
     f->f_lasti = INSTR_OFFSET();
     if (tstate->use_tracing) goto trace_check;
@@ -1188,11 +1186,12 @@ periodic:
     /* A finally block must be set up before anything can interrupt, or the
      * handler it protects could be skipped. */
     if (*next_instr == SETUP_FINALLY) goto fast_next_opcode;
-    _Zv_Ticker = _Zv_CheckInterval;
+    __atomic_store_n(&_Zv_Ticker, _Zv_CheckInterval, __ATOMIC_RELAXED);
     tstate->tick_counter++;
-    if (_Zv_PendingThingsToDo) {
+    if (__atomic_load_n(&_Zv_PendingThingsToDo, __ATOMIC_RELAXED)) {
         if (Zv_MakePendingCalls() < 0) goto error;
-        if (_Zv_PendingThingsToDo) _Zv_Ticker = 0;
+        if (__atomic_load_n(&_Zv_PendingThingsToDo, __ATOMIC_RELAXED))
+            __atomic_store_n(&_Zv_Ticker, 0, __ATOMIC_RELAXED);
     }
     if (ZvEval_ThreadsInitialized()) {
         hand_over_lock(tstate);
