@@ -347,12 +347,12 @@ static ZvObject *type_get_doc(ZvObject *op, void *)
     auto *type = (ZvTypeObject *)op;
     if (!(type->tp_flags & Zv_TPFLAGS_HEAPTYPE) && type->tp_doc != nullptr)
         return ZvString_FromString(type->tp_doc);
-    ZvObject *result = type->tp_dict ? ZvDict_GetItemString(type->tp_dict, "__doc__") : nullptr;
-    if (result == nullptr) Zv_RETURN_NONE;
-    descrgetfunc get = Zv_TYPE(result)->tp_descr_get;
-    if (get != nullptr) return get(result, nullptr, op);
-    Zv_INCREF(result);
-    return result;
+    Ref result = Ref::borrow(type->tp_dict ? ZvDict_GetItemString(type->tp_dict, "__doc__") : nullptr);
+    if (!result) Zv_RETURN_NONE;
+    /* Held for the get, which may delete __doc__ from the class. */
+    descrgetfunc get = Zv_TYPE(result.get())->tp_descr_get;
+    if (get != nullptr) return get(result.get(), nullptr, op);
+    return result.release();
 }
 
 /* --- method resolution order --------------------------------------------- */
@@ -1020,7 +1020,10 @@ static void object_dealloc(ZvObject *self) { Zv_TYPE(self)->tp_free(self); }
 
 static ZvObject *object_repr(ZvObject *self)
 {
-    ZvTypeObject *type = Zv_TYPE(self);
+    /* Held: reading __module__ from the class dictionary can run a key's
+     * __eq__, which may assign self's __class__. */
+    Ref type_ref = Ref::borrow((ZvObject *)Zv_TYPE(self));
+    auto *type = (ZvTypeObject *)type_ref.get();
     ZvObject *mod = type_module((ZvObject *)type, nullptr);
     if (mod == nullptr)
         ZvErr_Clear();

@@ -440,6 +440,12 @@ TEST_F(ReentrantTest, ProtocolsHoldOrReReadTheClassTheyStartedWith)
     Owned a5(d.instance());
     on_eq = [&] { EXPECT_EQ(set_class(a5, d.b), 0); };
     EXPECT_EQ(text(zv_getattr(a5, "nothing")), "fallback");
+
+    // And the default repr's lookup of the class's __module__.
+    Owned a6(d.instance());
+    plant_key(tp_dict((ZvObject *)Zv_TYPE(a6.get())), "__module__");
+    on_eq = [&] { EXPECT_EQ(set_class(a6, d.b), 0); };
+    EXPECT_EQ(zv_repr(a6).rfind("<A object at ", 0), 0u);
     EXPECT_FALSE(on_eq);
     move_target = nullptr;
 }
