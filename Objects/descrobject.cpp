@@ -621,8 +621,9 @@ static int property_descr_set(ZvObject *self, ZvObject *obj, ZvObject *value)
                         value == nullptr ? "can't delete attribute" : "can't set attribute");
         return -1;
     }
-    ZvObject *res = value == nullptr ? ZvObject_CallFunctionObjArgs(func.get(), obj, nullptr)
-                                     : ZvObject_CallFunctionObjArgs(func.get(), obj, value, nullptr);
+    ZvObject *res = value == nullptr
+                        ? ZvObject_CallFunctionObjArgs(func.get(), obj, nullptr)
+                        : ZvObject_CallFunctionObjArgs(func.get(), obj, value, nullptr);
     if (res == nullptr) return -1;
     Zv_DECREF(res);
     return 0;

@@ -347,7 +347,8 @@ static ZvObject *type_get_doc(ZvObject *op, void *)
     auto *type = (ZvTypeObject *)op;
     if (!(type->tp_flags & Zv_TPFLAGS_HEAPTYPE) && type->tp_doc != nullptr)
         return ZvString_FromString(type->tp_doc);
-    Ref result = Ref::borrow(type->tp_dict ? ZvDict_GetItemString(type->tp_dict, "__doc__") : nullptr);
+    Ref result =
+        Ref::borrow(type->tp_dict ? ZvDict_GetItemString(type->tp_dict, "__doc__") : nullptr);
     if (!result) Zv_RETURN_NONE;
     /* Held for the get, which may delete __doc__ from the class. */
     descrgetfunc get = Zv_TYPE(result.get())->tp_descr_get;
@@ -683,7 +684,8 @@ static int move_registrations(ZvTypeObject *type, ZvObject *from, ZvObject *to)
 {
     for (int i = ZvTuple_GET_SIZE(from); --i >= 0;) {
         ZvObject *ob = ZvTuple_GET_ITEM(from, i);
-        if (ZvType_Check(ob) && !tuple_holds(to, ob)) remove_subclass((ZvTypeObject *)ob, type, true);
+        if (ZvType_Check(ob) && !tuple_holds(to, ob))
+            remove_subclass((ZvTypeObject *)ob, type, true);
     }
     int r = 0;
     for (int i = ZvTuple_GET_SIZE(to); --i >= 0;) {
@@ -1838,7 +1840,8 @@ static int plan_slots(ZvObject *name, ZvObject *bases, ZvObject *dict, ZvTypeObj
         plan->add_weak = may_add_weak;
         return 0;
     }
-    Ref seq(ZvString_Check(slots.get()) ? ZvTuple_Pack(1, slots.get()) : ZvSequence_Tuple(slots.get()));
+    Ref seq(ZvString_Check(slots.get()) ? ZvTuple_Pack(1, slots.get())
+                                        : ZvSequence_Tuple(slots.get()));
     if (!seq) return -1;
     int n = ZvTuple_GET_SIZE(seq.get());
     if (n > 0 && base->tp_itemsize != 0) {

@@ -575,7 +575,8 @@ static ZvObject *slot_tp_getattr_hook(ZvObject *self, ZvObject *name)
     Ref res;
     if (!getattribute ||
         (Zv_TYPE(getattribute.get()) == &ZvWrapperDescr_Type &&
-         ((ZvWrapperDescrObject *)getattribute.get())->d_wrapped == (void *)ZvObject_GenericGetAttr)) {
+         ((ZvWrapperDescrObject *)getattribute.get())->d_wrapped ==
+             (void *)ZvObject_GenericGetAttr)) {
         res.reset(ZvObject_GenericGetAttr(self, name));
     } else {
         res.reset(call_attribute(self, getattribute.get(), name));

@@ -234,7 +234,9 @@ TEST_F(ReentrantTest, SuperHoldsTheMroAndWhatItWasBoundTo)
     // The lookup rebinds the super object and frees what it was bound to.
     ASSERT_EQ(ZvObject_SetAttrString(c, "__bases__", old_bases), 0);
     Owned other(zv_call(e));
-    on_eq = [&] { EXPECT_NE(Owned(zv_callattr(s, "__init__", {c.get(), other.get()})).get(), nullptr); };
+    on_eq = [&] {
+        EXPECT_NE(Owned(zv_callattr(s, "__init__", {c.get(), other.get()})).get(), nullptr);
+    };
     Owned found_again(zv_getattr(s, "zzz"));
     EXPECT_EQ(Zv_TYPE(found_again.get()), (ZvTypeObject *)c.get());
     EXPECT_FALSE(on_eq);
@@ -341,7 +343,8 @@ TEST_F(ReentrantTest, SlotUpdatesWalkDeepHierarchiesWithoutRecursing)
     plant_key(tp_dict(chain.back()), "__len__");
     char *leaf_frame = nullptr;
     on_eq = [&] { leaf_frame = (char *)__builtin_frame_address(0); };
-    static ZvMethodDef len_def = {"__len__", [](ZvObject *, ZvObject *) { return ZvInt_FromLong(7); },
+    static ZvMethodDef len_def = {"__len__",
+                                  [](ZvObject *, ZvObject *) { return ZvInt_FromLong(7); },
                                   METH_VARARGS, nullptr};
     Owned len(zv_native(&len_def));
     char *top_frame = (char *)__builtin_frame_address(0);
@@ -383,7 +386,9 @@ struct Doomed {
     // A new instance of a new such class, and the class's only holder.
     ZvObject *instance()
     {
-        mro_body = [this](ZvObject *self) { return ZvTuple_Pack(2, k.get(), ZV_TYPE_OBJ(ZvBaseObject_Type)); };
+        mro_body = [this](ZvObject *) {
+            return ZvTuple_Pack(2, k.get(), ZV_TYPE_OBJ(ZvBaseObject_Type));
+        };
         Owned a(zv_class("A", {k.get()}, {{"__slots__", empty.get()}}, meta));
         mro_body = nullptr;
         return a.get() ? zv_call(a) : nullptr;
@@ -406,7 +411,8 @@ ZvObject *fn_eq_moves_both(ZvObject *self, ZvObject *other)
 ZvMethodDef eq_moves_def = {"__eq__", fn_eq_moves_both, METH_O, nullptr};
 ZvMethodDef getitem_def = {"__getitem__", [](ZvObject *, ZvObject *) { return zv_string("item"); },
                            METH_VARARGS, nullptr};
-ZvMethodDef getattr_def = {"__getattr__", [](ZvObject *, ZvObject *) { return zv_string("fallback"); },
+ZvMethodDef getattr_def = {"__getattr__",
+                           [](ZvObject *, ZvObject *) { return zv_string("fallback"); },
                            METH_VARARGS, nullptr};
 
 TEST_F(ReentrantTest, ProtocolsHoldOrReReadTheClassTheyStartedWith)
@@ -708,7 +714,8 @@ TEST_F(ReentrantTest, ObjectsCallingThemselvesStopAtTheRecursionLimit)
         ZvObject *target = std::string(name) == "__call__" ? inst.get() : cls.get();
         ASSERT_EQ(ZvObject_SetAttrString(cls, name, target), 0);
         EXPECT_EQ(zv_call(target), nullptr);
-        EXPECT_EQ(zv_error_text().rfind("maximum recursion depth exceeded in " + std::string(name), 0), 0u);
+        std::string expected = "maximum recursion depth exceeded in " + std::string(name);
+        EXPECT_EQ(zv_error_text().rfind(expected, 0), 0u);
         ASSERT_EQ(ZvObject_SetAttrString(cls, name, nullptr), 0);
     }
 }
