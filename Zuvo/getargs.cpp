@@ -1052,6 +1052,21 @@ void skip_unit(const char **fp, va_list *va)
     *fp = end;
 }
 
+// The number of arguments that fill required units: the positional ones
+// and the keywords naming the required units after them; -1 when a lookup
+// failed.
+int required_given(ZvObject *kwargs, char **kwlist, int nargs, int min)
+{
+    int len = nargs;
+    for (int i = nargs; kwargs != nullptr && i < min; i++) {
+        if (ZvDict_GetItemString(kwargs, kwlist[i]) != nullptr)
+            len++;
+        else if (ZvErr_Occurred() != nullptr)
+            return -1;
+    }
+    return len;
+}
+
 int vgetargskeywords(ZvObject *args, ZvObject *kwargs, const char *format, char **kwlist,
                      va_list *va)
 {
@@ -1075,13 +1090,8 @@ int vgetargskeywords(ZvObject *args, ZvObject *kwargs, const char *format, char 
     }
 
     // Required arguments missing from the positional ones may come by name.
-    int len = nargs;
-    for (int i = nargs; nkeywords > 0 && i < info.min; i++) {
-        if (ZvDict_GetItemString(kwargs, kwlist[i]) != nullptr)
-            len++;
-        else if (ZvErr_Occurred() != nullptr)
-            return 0;
-    }
+    int len = nkeywords > 0 ? required_given(kwargs, kwlist, nargs, info.min) : nargs;
+    if (len < 0) return 0;
     if (len < info.min || nargs > info.max) {
         count_error(info, len);
         return 0;
@@ -1090,17 +1100,25 @@ int vgetargskeywords(ZvObject *args, ZvObject *kwargs, const char *format, char 
     for (int i = 0; i < nargs; i++)
         if (!convert_argument(ZvTuple_GET_ITEM(args, i), &format, i + 1, info, st)) return 0;
 
+    // A conversion can run code (__int__, a converter) that changes the
+    // keyword dictionary: a required unit whose keyword was counted above
+    // may be gone by its turn, which is the missing-argument error, never
+    // a unit left unconverted.
     int remaining = nkeywords;
-    for (int i = nargs; i < info.max && remaining > 0; i++) {
+    for (int i = nargs; i < info.max && (remaining > 0 || i < info.min); i++) {
         if (*format == '|') format++;
-        ZvObject *item = ZvDict_GetItemString(kwargs, kwlist[i]);
+        ZvObject *item = kwargs != nullptr ? ZvDict_GetItemString(kwargs, kwlist[i]) : nullptr;
         if (item == nullptr) {
-            if (ZvErr_Occurred() != nullptr) {
-                st.cleanup.release();
-                return 0;
+            if (ZvErr_Occurred() == nullptr && i >= info.min) {
+                skip_unit(&format, va);
+                continue;
             }
-            skip_unit(&format, va);
-            continue;
+            if (ZvErr_Occurred() == nullptr) {
+                int given = required_given(kwargs, kwlist, nargs, info.min);
+                if (given >= 0) count_error(info, given);
+            }
+            st.cleanup.release();
+            return 0;
         }
         Zv_INCREF(item);
         bool ok = convert_argument(item, &format, i + 1, info, st);
