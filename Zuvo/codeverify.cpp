@@ -179,8 +179,9 @@ public:
 private:
     int fail(const char *msg)
     {
-        ZvErr_Format(ZvExc_SystemError, "bad bytecode in %.200s: %s",
-                     ZvString_Check(co_->co_name) ? ZvString_AS_STRING(co_->co_name) : "?", msg);
+        ZvErr_Format(ZvExc_SystemError, "bad bytecode in %.200s at offset %d: %s",
+                     ZvString_Check(co_->co_name) ? ZvString_AS_STRING(co_->co_name) : "?", at_,
+                     msg);
         return -1;
     }
 
@@ -191,6 +192,7 @@ private:
         for (int i = 0; i < n;) {
             Unit u;
             u.start = i;
+            at_ = i;
             int op = code[i];
             int arg = 0, ext = 0;
             if (op == EXTENDED_ARG) {
@@ -225,6 +227,7 @@ private:
     bool check_operand(size_t k)
     {
         Unit &u = units_[k];
+        at_ = u.start;
         int arg = u.arg;
         switch (_ZvOpcode_ArgKind(u.op)) {
         case ZvOpArg_NAME:
@@ -335,6 +338,7 @@ private:
     bool step(int ui, State s)
     {
         const Unit &u = units_[ui];
+        at_ = u.start;
         int needs, pops;
         stack_use(u, &needs, &pops);
         if (s.depth - needs < stacks_.floor(s.blocks))
@@ -423,6 +427,7 @@ private:
     std::vector<std::vector<State>> states_;
     std::vector<std::pair<int, int>> work_;
     long steps_ = 0;
+    int at_ = 0; /* offset of the instruction being checked, for messages */
 };
 
 } // namespace
