@@ -1201,7 +1201,14 @@ void _ZvType_SubtypeDealloc(ZvObject *self)
             if (dictptr != nullptr) Zv_CLEAR(*dictptr);
         }
         if (base->tp_flags & Zv_TPFLAGS_HAVE_GC) ZvObject_GC_Track(self);
+        /* The base's deallocator has a depth guard of its own.  It must see
+         * the depth this one was entered at, so that it frees the object
+         * now: were it to postpone the object, this function would still
+         * release the type below, and again when the postponed object is
+         * finally destroyed through this same deallocator. */
+        --_ZvTrash_delete_nesting;
         base->tp_dealloc(self);
+        ++_ZvTrash_delete_nesting;
         Zv_DECREF(type);
     }
     ZvTrash_END(self)
