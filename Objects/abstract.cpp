@@ -1173,7 +1173,10 @@ ZvObject *ZvObject_CallMethod(ZvObject *o, const char *name, const char *format,
     if (o == nullptr || name == nullptr) return null_error();
     ZvObject *func = ZvObject_GetAttrString(o, name);
     if (func == nullptr) {
-        ZvErr_SetString(ZvExc_AttributeError, name);
+        /* The lookup's error becomes AttributeError naming the attribute,
+         * except running out of memory, which must reach the caller as
+         * such. */
+        if (!ZvErr_ExceptionMatches(ZvExc_MemoryError)) ZvErr_SetString(ZvExc_AttributeError, name);
         return nullptr;
     }
     if (!ZvCallable_Check(func)) {

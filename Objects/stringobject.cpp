@@ -735,7 +735,9 @@ void ZvString_InternInPlace(ZvObject **p)
     }
     if (ZvDict_SetItem(interned, s, s) < 0) {
         ZvErr_Clear();
-        return;
+        /* A failed growth still stores the pair; the string then counts
+         * as interned, since the table holds only strings marked so. */
+        if (ZvDict_GetItem(interned, s) != s) return;
     }
     /* The two references held by the dictionary are not counted. */
     s->ob_refcnt -= 2;

@@ -1572,11 +1572,9 @@ static void inherit_slots(ZvTypeObject *type, ZvTypeObject *base)
 #undef COPYSLOT
 #undef SLOTDEFINED
 
-static int ready_fail(ZvTypeObject *type)
-{
-    type->tp_flags &= ~Zv_TPFLAGS_READYING;
-    return -1;
-}
+static int ready_fail(ZvTypeObject *) { return -1; }
+
+static int ready_steps(ZvTypeObject *type);
 
 int ZvType_Ready(ZvTypeObject *type)
 {
@@ -1587,6 +1585,24 @@ int ZvType_Ready(ZvTypeObject *type)
     if (type->tp_flags & Zv_TPFLAGS_READY) return 0;
     if (type->tp_flags & Zv_TPFLAGS_READYING) return 0; /* re-entered for this very type */
     type->tp_flags |= Zv_TPFLAGS_READYING;
+    const bool had_dict = type->tp_dict != nullptr;
+    if (ready_steps(type) == 0) {
+        type->tp_flags = (type->tp_flags & ~Zv_TPFLAGS_READYING) | Zv_TPFLAGS_READY;
+        return 0;
+    }
+    /* A readying that failed half way (for want of memory, say) leaves no
+     * dictionary behind: a type with one passes for ready everywhere, and
+     * could then never be readied again. */
+    if (!had_dict) {
+        Zv_CLEAR(type->tp_dict);
+        Zv_CLEAR(type->tp_mro);
+    }
+    type->tp_flags &= ~Zv_TPFLAGS_READYING;
+    return -1;
+}
+
+static int ready_steps(ZvTypeObject *type)
+{
     _ZvSlots_Init();
 
     ZvTypeObject *base = type->tp_base;
@@ -1650,7 +1666,6 @@ int ZvType_Ready(ZvTypeObject *type)
         if (ZvType_Check(b) && add_subclass((ZvTypeObject *)b, type) < 0) return ready_fail(type);
     }
 
-    type->tp_flags = (type->tp_flags & ~Zv_TPFLAGS_READYING) | Zv_TPFLAGS_READY;
     return 0;
 }
 
