@@ -748,7 +748,9 @@ ZvObject *ZvSequence_InPlaceRepeat(ZvObject *o, int count)
 }
 
 /* A negative index has the length added once; range checks are the
- * type's own business. */
+ * type's own business.  The length can come from a class's __len__, which
+ * may change the class and empty the very slot about to be called: the
+ * callers read the slot table again afterwards. */
 static int adjust_index(ZvObject *s, ZvSequenceMethods *m, int *i)
 {
     if (*i < 0 && m->sq_length) {
@@ -765,6 +767,8 @@ ZvObject *ZvSequence_GetItem(ZvObject *s, int i)
     ZvSequenceMethods *m = Zv_TYPE(s)->tp_as_sequence;
     if (m && m->sq_item) {
         if (adjust_index(s, m, &i) < 0) return nullptr;
+        m = Zv_TYPE(s)->tp_as_sequence; /* __len__ may have emptied the slot */
+        if (m == nullptr || m->sq_item == nullptr) return type_error("unindexable object");
         return m->sq_item(s, i);
     }
     return type_error("unindexable object");
@@ -779,6 +783,11 @@ int ZvSequence_SetItem(ZvObject *s, int i, ZvObject *o)
     ZvSequenceMethods *m = Zv_TYPE(s)->tp_as_sequence;
     if (m && m->sq_ass_item) {
         if (adjust_index(s, m, &i) < 0) return -1;
+        m = Zv_TYPE(s)->tp_as_sequence; /* __len__ may have emptied the slot */
+        if (m == nullptr || m->sq_ass_item == nullptr) {
+            type_error("object does not support item assignment");
+            return -1;
+        }
         return m->sq_ass_item(s, i, o);
     }
     type_error("object does not support item assignment");
@@ -794,6 +803,11 @@ int ZvSequence_DelItem(ZvObject *s, int i)
     ZvSequenceMethods *m = Zv_TYPE(s)->tp_as_sequence;
     if (m && m->sq_ass_item) {
         if (adjust_index(s, m, &i) < 0) return -1;
+        m = Zv_TYPE(s)->tp_as_sequence; /* __len__ may have emptied the slot */
+        if (m == nullptr || m->sq_ass_item == nullptr) {
+            type_error("object doesn't support item deletion");
+            return -1;
+        }
         return m->sq_ass_item(s, i, nullptr);
     }
     type_error("object doesn't support item deletion");
@@ -828,6 +842,8 @@ ZvObject *ZvSequence_GetSlice(ZvObject *s, int i1, int i2)
     ZvSequenceMethods *m = Zv_TYPE(s)->tp_as_sequence;
     if (m && m->sq_slice) {
         if (adjust_slice(s, m, &i1, &i2) < 0) return nullptr;
+        m = Zv_TYPE(s)->tp_as_sequence; /* __len__ may have emptied the slot */
+        if (m == nullptr || m->sq_slice == nullptr) return type_error("unsliceable object");
         return m->sq_slice(s, i1, i2);
     }
     ZvMappingMethods *mp = Zv_TYPE(s)->tp_as_mapping;
@@ -850,6 +866,11 @@ static int assign_slice(ZvObject *s, int i1, int i2, ZvObject *o, const char *ms
     ZvSequenceMethods *m = Zv_TYPE(s)->tp_as_sequence;
     if (m && m->sq_ass_slice) {
         if (adjust_slice(s, m, &i1, &i2) < 0) return -1;
+        m = Zv_TYPE(s)->tp_as_sequence; /* __len__ may have emptied the slot */
+        if (m == nullptr || m->sq_ass_slice == nullptr) {
+            type_error(msg);
+            return -1;
+        }
         return m->sq_ass_slice(s, i1, i2, o);
     }
     ZvMappingMethods *mp = Zv_TYPE(s)->tp_as_mapping;

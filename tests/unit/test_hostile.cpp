@@ -368,3 +368,55 @@ TEST_F(HostileTest, StringResizeRefusesSubclassInstances)
         EXPECT_TRUE(zv_raised(ZvExc_SystemError));
     }
 }
+
+namespace {
+
+ZvObject *emptied_class = nullptr;
+const char *emptied_name = nullptr;
+ZvObject *fn_len_deletes(ZvObject *, ZvObject *)
+{
+    if (ZvObject_SetAttrString(emptied_class, emptied_name, nullptr) < 0) return nullptr;
+    return zv_int(3);
+}
+ZvObject *fn_none(ZvObject *, ZvObject *) { Zv_RETURN_NONE; }
+ZvMethodDef len_deletes_def = {"__len__", fn_len_deletes, METH_VARARGS, nullptr};
+ZvMethodDef none_def = {"f", fn_none, METH_VARARGS, nullptr};
+
+} // namespace
+
+// A negative index makes the sequence protocol ask for the length first; a
+// __len__ that deletes the very method about to be called empties its slot
+// in between, which must give the protocol's TypeError, not a call through
+// NULL.
+TEST_F(HostileTest, SequenceProtocolRereadsSlotsAfterLen)
+{
+    Owned len(zv_native(&len_deletes_def)), method(zv_native(&none_def));
+    Owned one(zv_int(1));
+    struct Case {
+        const char *method;
+        std::function<bool(ZvObject *)> op; // true when it failed
+        const char *error;
+    };
+    const Case cases[] = {
+        {"__getitem__", [](ZvObject *o) { return Owned(ZvSequence_GetItem(o, -1)).get() == nullptr; },
+         "unindexable object"},
+        {"__setitem__", [&](ZvObject *o) { return ZvSequence_SetItem(o, -1, one) < 0; },
+         "object does not support item assignment"},
+        {"__delitem__", [](ZvObject *o) { return ZvSequence_DelItem(o, -1) < 0; },
+         "object doesn't support item deletion"},
+        {"__getslice__", [](ZvObject *o) { return Owned(ZvSequence_GetSlice(o, -2, -1)).get() == nullptr; },
+         "unsliceable object"},
+        {"__setslice__", [&](ZvObject *o) { return ZvSequence_SetSlice(o, -2, -1, one) < 0; },
+         "object doesn't support slice assignment"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.method);
+        Owned cls(zv_class("Fickle", {}, {{"__len__", len.get()}, {c.method, method.get()}}));
+        emptied_class = cls;
+        emptied_name = c.method;
+        Owned obj(zv_call(cls));
+        EXPECT_TRUE(c.op(obj));
+        EXPECT_EQ(zv_error_text(), c.error);
+    }
+    emptied_class = nullptr;
+}
