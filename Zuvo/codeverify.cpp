@@ -343,6 +343,8 @@ private:
         stack_use(u, &needs, &pops);
         if (s.depth - needs < stacks_.floor(s.blocks))
             return fail("stack underflow below the current block") == 0;
+        /* END_FINALLY looks at the item before popping it. */
+        bool handler_item_on_top = s.mark >= 0 && s.mark == s.depth - 1;
         if (s.mark >= s.depth - pops) s.mark = -1;
         int effect = _ZvOpcode_StackEffect(u.op, u.arg);
         if (u.op == MAKE_CLOSURE) effect -= u.ncells;
@@ -379,7 +381,6 @@ private:
             return add(u.next, State{d, stacks_.pop(s.blocks), s.mark}, false);
         }
         case END_FINALLY: {
-            bool handler_item_on_top = s.mark == s.depth - 1;
             if (!continue_targets_.empty() && has_loop(s.blocks) &&
                 !add_continue_edges(s, s.depth - 2 < 0 ? 0 : s.depth - 2))
                 return false;
