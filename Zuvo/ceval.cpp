@@ -287,6 +287,13 @@ ZvObject *ZvEval_EvalFrame(ZvFrameObject *f)
     L_##op:                                                                   \
     if constexpr (HAS_ARG(op)) oparg = NEXTARG();                             \
     B_##op:
+/* An opcode whose body is another's: its argument is decoded once, here, and
+ * execution joins the shared body after that opcode's own decoding. */
+#define TARGET_SHARED(op, shared)                                             \
+    L_##op:                                                                   \
+    if constexpr (HAS_ARG(op)) oparg = NEXTARG();                             \
+    B_##op:                                                                   \
+    goto B_##shared;
 #define DISPATCH()                                                            \
     do {                                                                      \
         if (ticker_expired()) goto periodic;                                  \
@@ -302,6 +309,7 @@ ZvObject *ZvEval_EvalFrame(ZvFrameObject *f)
     } while (0)
 #else
 #define TARGET(op) case op:
+#define TARGET_SHARED(op, shared) case op:
 #define DISPATCH() goto next_opcode
 #define FAST_DISPATCH() goto fast_next_opcode
 #endif
@@ -558,9 +566,9 @@ dispatch_opcode:
         DISPATCH();
     }
 
-    TARGET(SLICE_0)
-    TARGET(SLICE_1)
-    TARGET(SLICE_2)
+    TARGET_SHARED(SLICE_0, SLICE_3)
+    TARGET_SHARED(SLICE_1, SLICE_3)
+    TARGET_SHARED(SLICE_2, SLICE_3)
     TARGET(SLICE_3) {
         w = (opcode - SLICE_0) & 2 ? POP() : nullptr;
         v = (opcode - SLICE_0) & 1 ? POP() : nullptr;
@@ -574,9 +582,9 @@ dispatch_opcode:
         DISPATCH();
     }
 
-    TARGET(STORE_SLICE_0)
-    TARGET(STORE_SLICE_1)
-    TARGET(STORE_SLICE_2)
+    TARGET_SHARED(STORE_SLICE_0, STORE_SLICE_3)
+    TARGET_SHARED(STORE_SLICE_1, STORE_SLICE_3)
+    TARGET_SHARED(STORE_SLICE_2, STORE_SLICE_3)
     TARGET(STORE_SLICE_3) {
         w = (opcode - STORE_SLICE_0) & 2 ? POP() : nullptr;
         v = (opcode - STORE_SLICE_0) & 1 ? POP() : nullptr;
@@ -591,9 +599,9 @@ dispatch_opcode:
         DISPATCH();
     }
 
-    TARGET(DELETE_SLICE_0)
-    TARGET(DELETE_SLICE_1)
-    TARGET(DELETE_SLICE_2)
+    TARGET_SHARED(DELETE_SLICE_0, DELETE_SLICE_3)
+    TARGET_SHARED(DELETE_SLICE_1, DELETE_SLICE_3)
+    TARGET_SHARED(DELETE_SLICE_2, DELETE_SLICE_3)
     TARGET(DELETE_SLICE_3) {
         w = (opcode - DELETE_SLICE_0) & 2 ? POP() : nullptr;
         v = (opcode - DELETE_SLICE_0) & 1 ? POP() : nullptr;
@@ -684,7 +692,7 @@ dispatch_opcode:
         DISPATCH();
     }
 
-    TARGET(PRINT_ITEM_TO)
+    TARGET_SHARED(PRINT_ITEM_TO, PRINT_ITEM)
     TARGET(PRINT_ITEM) {
         w = opcode == PRINT_ITEM_TO ? POP() : nullptr;
         v = POP();
@@ -695,7 +703,7 @@ dispatch_opcode:
         DISPATCH();
     }
 
-    TARGET(PRINT_NEWLINE_TO)
+    TARGET_SHARED(PRINT_NEWLINE_TO, PRINT_NEWLINE)
     TARGET(PRINT_NEWLINE) {
         w = opcode == PRINT_NEWLINE_TO ? POP() : nullptr;
         err = print_newline(w);
@@ -1103,8 +1111,8 @@ dispatch_opcode:
         DISPATCH();
     }
 
-    TARGET(SETUP_LOOP)
-    TARGET(SETUP_EXCEPT)
+    TARGET_SHARED(SETUP_LOOP, SETUP_FINALLY)
+    TARGET_SHARED(SETUP_EXCEPT, SETUP_FINALLY)
     TARGET(SETUP_FINALLY) {
         ZvFrame_BlockSetup(f, opcode, INSTR_OFFSET() + oparg, STACK_LEVEL());
         DISPATCH();
@@ -1127,8 +1135,8 @@ dispatch_opcode:
         DISPATCH();
     }
 
-    TARGET(CALL_FUNCTION_VAR)
-    TARGET(CALL_FUNCTION_KW)
+    TARGET_SHARED(CALL_FUNCTION_VAR, CALL_FUNCTION_VAR_KW)
+    TARGET_SHARED(CALL_FUNCTION_KW, CALL_FUNCTION_VAR_KW)
     TARGET(CALL_FUNCTION_VAR_KW) {
         ZvObject **sp = stack_pointer;
         x = ext_do_call(&sp, opcode - CALL_FUNCTION, oparg & 0xff, (oparg >> 8) & 0xff);
@@ -1138,7 +1146,7 @@ dispatch_opcode:
         DISPATCH();
     }
 
-    TARGET(MAKE_FUNCTION)
+    TARGET_SHARED(MAKE_FUNCTION, MAKE_CLOSURE)
     TARGET(MAKE_CLOSURE) {
         ZvObject **sp = stack_pointer;
         x = make_function(f, &sp, oparg, opcode == MAKE_CLOSURE);
