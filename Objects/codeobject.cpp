@@ -189,6 +189,7 @@ ZvCodeObject *ZvCode_New(int argcount, int nlocals, int stacksize, int flags, Zv
     /* The bytecode is verified before its first run, not here: code objects
      * that are only stored, compared or marshalled need not be runnable. */
     co->co_zvverified = 0;
+    co->co_zvcontinue = nullptr;
     return co;
 }
 
@@ -286,6 +287,7 @@ void code_dealloc(ZvObject *op)
     Zv_XDECREF(co->co_filename);
     Zv_XDECREF(co->co_name);
     Zv_XDECREF(co->co_lnotab);
+    Zv_XDECREF(co->co_zvcontinue);
     ZvObject_Del(co);
 }
 

@@ -54,22 +54,20 @@ bool cells_are_sound(ZvFrameObject *f)
     return true;
 }
 
-/* A continue that unwinds through a finally block carries its target on
- * the value stack; hand-made bytecode could put anything there.  The target
- * must be one that a CONTINUE_LOOP of this code names. */
-bool continue_target_ok(ZvCodeObject *co, ZvObject *target)
+/* A continue that unwound through a finally block carries its target on
+ * the value stack, where hand-made bytecode could put anything: it must land
+ * where a CONTINUE_LOOP of this code was verified to land, with the same
+ * stack depth and number of blocks. */
+bool continue_target_ok(ZvCodeObject *co, ZvObject *target, int depth, int nblocks)
 {
-    if (!ZvInt_CheckExact(target)) return false;
+    ZvObject *landings = co->co_zvcontinue;
+    if (landings == nullptr || !ZvInt_CheckExact(target)) return false;
     int t = ZvInt_AS_LONG(target);
-    const auto *code = (const unsigned char *)ZvString_AS_STRING(co->co_code);
-    int n = ZvString_GET_SIZE(co->co_code);
-    int ext = 0;
-    for (int i = 0; i < n;) {
-        int op = code[i];
-        int arg = HAS_ARG(op) && i + 2 < n ? ext | code[i + 1] | (code[i + 2] << 8) : 0;
-        ext = op == EXTENDED_ARG ? arg << 16 : 0;
-        if (op == CONTINUE_LOOP && arg == t) return true;
-        i += HAS_ARG(op) ? 3 : 1;
+    for (int i = 0; i + 2 < ZvTuple_GET_SIZE(landings); i += 3) {
+        if (ZvInt_AS_LONG(ZvTuple_GET_ITEM(landings, i)) == t &&
+            ZvInt_AS_LONG(ZvTuple_GET_ITEM(landings, i + 1)) == depth &&
+            ZvInt_AS_LONG(ZvTuple_GET_ITEM(landings, i + 2)) == nblocks)
+            return true;
     }
     return false;
 }
@@ -793,7 +791,6 @@ dispatch_opcode:
             if (why != WHY_RETURN && why != WHY_CONTINUE && why != WHY_BREAK &&
                 why != WHY_EXCEPTION)
                 goto bad_finally;
-            if (why == WHY_CONTINUE && !continue_target_ok(co, retval)) goto bad_finally;
             goto unwind;
         }
         if (ZvClass_Check(v) || ZvString_Check(v) || ZvType_Check(v)) {
@@ -1248,6 +1245,12 @@ unwind:
         ZvTryBlock *b = ZvFrame_BlockPop(f);
         if (b->b_type == SETUP_LOOP && why == WHY_CONTINUE) {
             ZvFrame_BlockSetup(f, b->b_type, b->b_handler, b->b_level);
+            if (!continue_target_ok(co, retval, STACK_LEVEL(), f->f_iblock)) {
+                Zv_CLEAR(retval);
+                ZvErr_SetString(ZvExc_SystemError, "continue lands where the code was not verified");
+                why = WHY_EXCEPTION;
+                continue;
+            }
             why = WHY_NOT;
             JUMPTO(ZvInt_AS_LONG(retval));
             Zv_CLEAR(retval);

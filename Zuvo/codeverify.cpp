@@ -19,9 +19,10 @@
  * different depths and honest code would be refused.
  *
  * A continue that passes through a finally body travels as a value on the
- * stack; END_FINALLY may resume it, so END_FINALLY gets an edge to every
- * continue target too, and the loop checks at run time that the target is
- * one a CONTINUE_LOOP of this code names.
+ * stack, which hand-made bytecode could forge anywhere: the walk records
+ * where each CONTINUE_LOOP lands (target, stack depth, block count), the
+ * code object keeps that list, and the loop refuses at run time a continue
+ * that would land anywhere else.
  *
  * States with the same depth and block stack merge (their marks
  * intersect), which keeps the number of states per instruction small for
@@ -30,6 +31,7 @@
 #include "opcode.h"
 
 #include <map>
+#include <set>
 #include <tuple>
 #include <vector>
 
@@ -156,6 +158,27 @@ public:
         return 0;
     }
 
+    /* Where a continue may land, as the flattened tuple the code object
+     * keeps; NULL (no error) when the code has no CONTINUE_LOOP. */
+    ZvObject *landings() const
+    {
+        if (landings_.empty()) return nullptr;
+        ZvObject *t = ZvTuple_New(3 * (int)landings_.size());
+        if (t == nullptr) return nullptr;
+        int i = 0;
+        for (auto [target, depth, nblocks] : landings_) {
+            for (int v : {target, depth, nblocks}) {
+                ZvObject *item = ZvInt_FromLong(v);
+                if (item == nullptr) {
+                    Zv_DECREF(t);
+                    return nullptr;
+                }
+                ZvTuple_SET_ITEM(t, i++, item);
+            }
+        }
+        return t;
+    }
+
     /* Whether some path reaches offset addr with exactly this stack depth
      * and these blocks; run() must have succeeded. */
     bool resumable(int addr, int depth, const ZvTryBlock *blocks, int nblocks)
@@ -250,7 +273,6 @@ private:
             break;
         case ZvOpArg_ABS:
             if (!target_ok(arg)) return fail("jump target is not an instruction") == 0;
-            if (u.op == CONTINUE_LOOP) continue_targets_.push_back(arg);
             break;
         default: break;
         }
@@ -311,23 +333,6 @@ private:
         return true;
     }
 
-    /* The state at a continue target, reached from blocks b at depth d. */
-    bool add_continue_edges(const State &s, int depth)
-    {
-        /* Find the innermost loop; the blocks above it are popped, the stack
-         * cut to the level of the one directly above. */
-        int id = s.blocks, above = -1;
-        while (id != 0 && stacks_.top(id).b_type != SETUP_LOOP) {
-            above = id;
-            id = stacks_.pop(id);
-        }
-        if (id == 0) return fail("continue outside a loop") == 0;
-        int d = above == -1 ? depth : stacks_.top(above).b_level;
-        for (int t : continue_targets_)
-            if (!add(t, State{d, id, s.mark}, true)) return false;
-        return true;
-    }
-
     bool has_loop(int id) const
     {
         for (; id != 0; id = stacks_.pop(id))
@@ -358,8 +363,12 @@ private:
         case BREAK_LOOP:
             if (!has_loop(s.blocks)) return fail("break outside a loop") == 0;
             return true;
-        case CONTINUE_LOOP:
-            return add_continue_edges(s, s.depth) && add(u.arg, continue_state(s), true);
+        case CONTINUE_LOOP: {
+            if (!has_loop(s.blocks)) return fail("continue outside a loop") == 0;
+            State t = continue_state(s);
+            landings_.insert({u.arg, t.depth, stacks_.count(t.blocks)});
+            return add(u.arg, t, true);
+        }
         case JUMP_FORWARD:
             return add(u.next + u.arg, next, true);
         case JUMP_ABSOLUTE:
@@ -381,9 +390,6 @@ private:
             return add(u.next, State{d, stacks_.pop(s.blocks), s.mark}, false);
         }
         case END_FINALLY: {
-            if (!continue_targets_.empty() && has_loop(s.blocks) &&
-                !add_continue_edges(s, s.depth - 2 < 0 ? 0 : s.depth - 2))
-                return false;
             if (handler_item_on_top) return true;
             return add(u.next, State{s.depth - 1, s.blocks, -1}, false);
         }
@@ -423,7 +429,7 @@ private:
     ZvCodeObject *co_;
     std::vector<Unit> units_;
     std::map<int, int> unit_at_;
-    std::vector<int> continue_targets_;
+    std::set<std::tuple<int, int, int>> landings_; /* continue: target, depth, blocks */
     BlockStacks stacks_;
     std::vector<std::vector<State>> states_;
     std::vector<std::pair<int, int>> work_;
@@ -442,7 +448,12 @@ int _ZvCode_Verify(ZvCodeObject *co)
         return -1;
     }
     Verifier v(co);
-    return v.run();
+    if (v.run() < 0) return -1;
+    ZvObject *landings = v.landings();
+    if (landings == nullptr && ZvErr_Occurred()) return -1;
+    Zv_XDECREF(co->co_zvcontinue);
+    co->co_zvcontinue = landings;
+    return 0;
 }
 
 int _ZvCode_CanResumeAt(ZvCodeObject *co, int addr, int depth, const ZvTryBlock *blocks,

@@ -26,6 +26,10 @@ typedef struct {
     /* Private: 1 once the bytecode has been verified (before its first run),
      * 0 until then. */
     int co_zvverified;
+    /* Private: where a continue may land, found by verification: a tuple of
+     * (target, stack depth, block count) triples, flattened; NULL when the
+     * code has no CONTINUE_LOOP. */
+    ZvObject *co_zvcontinue;
 } ZvCodeObject;
 
 /* co_flags bits. */
