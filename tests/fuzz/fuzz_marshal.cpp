@@ -29,9 +29,9 @@ namespace {
 constexpr int kMaxFrameSlots = 1 << 16;
 
 const char *const kCodeAttrs[] = {
-    "co_argcount", "co_nlocals",  "co_stacksize", "co_flags",    "co_code",
-    "co_consts",   "co_names",    "co_varnames",  "co_freevars", "co_cellvars",
-    "co_filename", "co_name",     "co_firstlineno", "co_lnotab",
+    "co_argcount", "co_nlocals", "co_stacksize",   "co_flags",    "co_code",
+    "co_consts",   "co_names",   "co_varnames",    "co_freevars", "co_cellvars",
+    "co_filename", "co_name",    "co_firstlineno", "co_lnotab",
 };
 
 void drop(ZvObject *o)
@@ -48,8 +48,8 @@ int count_visit(ZvObject *, void *arg)
 
 void probe_frame(ZvCodeObject *co, const uint8_t *data, size_t size)
 {
-    int64_t slots = (int64_t)co->co_stacksize + co->co_nlocals +
-                    ZvTuple_GET_SIZE(co->co_cellvars) + ZvTuple_GET_SIZE(co->co_freevars);
+    int64_t slots = (int64_t)co->co_stacksize + co->co_nlocals + ZvTuple_GET_SIZE(co->co_cellvars) +
+                    ZvTuple_GET_SIZE(co->co_freevars);
     if (slots > kMaxFrameSlots) return;
     ZvObject *globals = ZvDict_New();
     if (globals == nullptr) return ZvErr_Clear();
@@ -70,9 +70,11 @@ void probe_frame(ZvCodeObject *co, const uint8_t *data, size_t size)
         int code_len = ZvString_GET_SIZE(co->co_code);
         for (size_t i = 0; i < size && i < 8; i++) {
             f->f_lasti = (int)data[i] % (code_len + 2) - 1;
-            while (f->f_iblock > 0) ZvFrame_BlockPop(f);
+            while (f->f_iblock > 0)
+                ZvFrame_BlockPop(f);
             int nblocks = data[i] % 4;
-            for (int b = 0; b < nblocks; b++) ZvFrame_BlockSetup(f, SETUP_LOOP, 0, 0);
+            for (int b = 0; b < nblocks; b++)
+                ZvFrame_BlockSetup(f, SETUP_LOOP, 0, 0);
             if (f->f_stacksize > 0 && f->f_stacktop == f->f_valuestack) {
                 Zv_INCREF(Zv_None);
                 *f->f_stacktop++ = Zv_None;
@@ -95,7 +97,8 @@ void probe_frame(ZvCodeObject *co, const uint8_t *data, size_t size)
 void probe_code(ZvCodeObject *co, const uint8_t *data, size_t size)
 {
     auto *o = (ZvObject *)co;
-    for (const char *attr : kCodeAttrs) drop(ZvObject_GetAttrString(o, attr));
+    for (const char *attr : kCodeAttrs)
+        drop(ZvObject_GetAttrString(o, attr));
     drop(ZvObject_Repr(o));
     (void)ZvObject_Hash(o);
     ZvErr_Clear();
@@ -139,8 +142,8 @@ void round_trip(ZvObject *v)
             ZvErr_Clear();
             continue;
         }
-        ZvObject *back = ZvMarshal_ReadObjectFromString(ZvString_AS_STRING(s),
-                                                        ZvString_GET_SIZE(s));
+        ZvObject *back =
+            ZvMarshal_ReadObjectFromString(ZvString_AS_STRING(s), ZvString_GET_SIZE(s));
         Zv_DECREF(s);
         if (back != nullptr) {
             (void)ZvObject_Compare(v, back);
@@ -158,8 +161,8 @@ ZvObject *load(const uint8_t *data, size_t size)
     if (mode == 0 || n == 0) return ZvMarshal_ReadObjectFromString(bytes, (int)n);
     FILE *fp = fmemopen((void *)bytes, n, "rb");
     if (fp == nullptr) return nullptr;
-    ZvObject *v = mode == 1 ? ZvMarshal_ReadObjectFromFile(fp)
-                            : ZvMarshal_ReadLastObjectFromFile(fp);
+    ZvObject *v =
+        mode == 1 ? ZvMarshal_ReadObjectFromFile(fp) : ZvMarshal_ReadLastObjectFromFile(fp);
     fclose(fp);
     return v;
 }
