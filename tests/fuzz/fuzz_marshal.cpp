@@ -83,7 +83,12 @@ void probe_frame(ZvCodeObject *co, const uint8_t *data, size_t size)
             if (target < INT32_MIN || target > INT32_MAX) continue;
             ZvObject *line = ZvInt_FromLong((int32_t)target);
             if (line != nullptr) {
+                // As a trace function would: with the frame running.
+                ZvThreadState *ts = ZvThreadState_GET();
+                ZvFrameObject *saved = ts->frame;
+                ts->frame = (data[i] & 3) != 3 ? f : saved;
                 if (ZvObject_SetAttrString(fo, "f_lineno", line) < 0) ZvErr_Clear();
+                ts->frame = saved;
                 Zv_DECREF(line);
             }
             ZvErr_Clear();

@@ -391,9 +391,12 @@ ZvObject *traced_frame(const std::string &code, const std::string &lnotab, int l
     return (ZvObject *)f;
 }
 
-int jump(ZvObject *f, int line)
+// Sets f_lineno the way a trace function does: with the frame running and
+// stopped for the call, its stack top saved.
+int jump(ZvObject *f, int line, bool current = true)
 {
     Owned v(ZvInt_FromLong(line));
+    CurrentFrame running(current ? (ZvFrameObject *)f : tstate()->frame);
     return ZvObject_SetAttrString(f, "f_lineno", v);
 }
 
@@ -455,6 +458,16 @@ TEST_F(FrameTest, JumpingRefusesWhatTheCodeCannotDo)
     EXPECT_EQ(zv_error_of(ZvExc_ValueError), "lineno must be an integer");
     EXPECT_EQ(ZvObject_SetAttrString(f, "f_lineno", nullptr), -1); // deleting
     EXPECT_EQ(zv_error_of(ZvExc_ValueError), "lineno must be an integer");
+    // Only a frame stopped for a trace call may jump: not one that is not
+    // running (a suspended generator), nor one running without a saved
+    // stack top, nor one without a trace function.
+    EXPECT_EQ(jump(f, 2, false), -1);
+    EXPECT_EQ(zv_error_of(ZvExc_ValueError), "f_lineno can only be set by a trace function");
+    ZvObject **top = ((ZvFrameObject *)f.get())->f_stacktop;
+    ((ZvFrameObject *)f.get())->f_stacktop = nullptr;
+    EXPECT_EQ(jump(f, 2), -1);
+    EXPECT_EQ(zv_error_of(ZvExc_ValueError), "f_lineno can only be set by a trace function");
+    ((ZvFrameObject *)f.get())->f_stacktop = top;
     ZvObject_SetAttrString(f, "f_trace", nullptr);
     EXPECT_EQ(jump(f, 2), -1);
     EXPECT_EQ(zv_error_of(ZvExc_ValueError), "f_lineno can only be set by a trace function");
