@@ -45,7 +45,7 @@ inline std::string zv_error_of(ZvObject *exc)
 }
 
 // The fields of a code object, with harmless defaults; make() builds it.
-struct CodeSpec {
+struct CodeFields {
     int argcount = 0, nlocals = 0, stacksize = 1, flags = 0;
     std::string code = std::string("d\0\0S", 4); // LOAD_CONST 0; RETURN_VALUE
     std::vector<ZvObject *> consts = {Zv_None};

@@ -24,10 +24,10 @@ TEST_F(CodeTest, Addr2LineFollowsTheTable)
         {std::string("\x00\xff", 2), INT32_MAX - 3, {{0, INT32_MAX}}},
     };
     for (const Case &c : cases) {
-        CodeSpec spec;
-        spec.lnotab = c.lnotab;
-        spec.firstlineno = c.firstlineno;
-        Owned co((ZvObject *)spec.make());
+        CodeFields fields;
+        fields.lnotab = c.lnotab;
+        fields.firstlineno = c.firstlineno;
+        Owned co((ZvObject *)fields.make());
         ASSERT_NE(co.get(), nullptr);
         for (auto [addr, line] : c.addr_line)
             EXPECT_EQ(ZvCode_Addr2Line((ZvCodeObject *)co.get(), addr), line) << addr;
@@ -40,11 +40,11 @@ TEST_F(CodeTest, NoFreeFlagTellsTheTruthAndNamesAreInterned)
     // claim is dropped, the other bits are kept.
     for (int claim : {0, CO_NOFREE | CO_OPTIMIZED}) {
         for (int kind = 0; kind < 3; kind++) {
-            CodeSpec spec;
-            spec.flags = claim;
-            if (kind == 1) spec.freevars = {"x"};
-            if (kind == 2) spec.cellvars = {"y"};
-            Owned co((ZvObject *)spec.make());
+            CodeFields fields;
+            fields.flags = claim;
+            if (kind == 1) fields.freevars = {"x"};
+            if (kind == 2) fields.cellvars = {"y"};
+            Owned co((ZvObject *)fields.make());
             int flags = ((ZvCodeObject *)co.get())->co_flags;
             EXPECT_EQ((flags & CO_NOFREE) != 0, kind == 0);
             EXPECT_EQ(flags & CO_OPTIMIZED, claim & CO_OPTIMIZED);
@@ -54,16 +54,16 @@ TEST_F(CodeTest, NoFreeFlagTellsTheTruthAndNamesAreInterned)
     // (even empty), are interned; other constants are not.
     Owned texts(zv_names({"abc_1", "", "0123", "a b", "a-b"}));
     const bool expected[] = {true, true, true, false, false};
-    CodeSpec spec;
-    spec.consts.clear();
+    CodeFields fields;
+    fields.consts.clear();
     for (int i = 0; i < 5; i++)
-        spec.consts.push_back(ZvTuple_GET_ITEM(texts.get(), i));
-    spec.names = {"name_n"};
-    spec.nlocals = 1;
-    spec.varnames = {"name_v"};
-    spec.freevars = {"name_f"};
-    spec.cellvars = {"name_c"};
-    Owned co((ZvObject *)spec.make());
+        fields.consts.push_back(ZvTuple_GET_ITEM(texts.get(), i));
+    fields.names = {"name_n"};
+    fields.nlocals = 1;
+    fields.varnames = {"name_v"};
+    fields.freevars = {"name_f"};
+    fields.cellvars = {"name_c"};
+    Owned co((ZvObject *)fields.make());
     ASSERT_NE(co.get(), nullptr);
     auto *c = (ZvCodeObject *)co.get();
     auto interned = [](ZvObject *s) { return ZvString_CHECK_INTERNED(s) != SSTATE_NOT_INTERNED; };
@@ -119,13 +119,13 @@ TEST_F(CodeTest, NewRejectsBadKindsAndCountsThatWouldMisSizeAFrame)
         {1, 3, max, CO_VARARGS | CO_VARKEYWORDS, {"a", "b", "c", "d"}, nullptr}, // fits
     };
     for (const Counts &k : counts) {
-        CodeSpec spec;
-        spec.argcount = k.argcount;
-        spec.nlocals = k.nlocals;
-        spec.stacksize = k.stacksize;
-        spec.flags = k.flags;
-        spec.varnames = k.varnames;
-        Owned co((ZvObject *)spec.make());
+        CodeFields fields;
+        fields.argcount = k.argcount;
+        fields.nlocals = k.nlocals;
+        fields.stacksize = k.stacksize;
+        fields.flags = k.flags;
+        fields.varnames = k.varnames;
+        Owned co((ZvObject *)fields.make());
         EXPECT_EQ(co.get() == nullptr, k.message != nullptr);
         if (k.message == nullptr) continue;
         EXPECT_TRUE(ZvErr_ExceptionMatches(ZvExc_ValueError));
@@ -197,18 +197,18 @@ TEST_F(CodeTest, ConstructorParsesItsArgumentsAndFiltersNames)
 
 TEST_F(CodeTest, ReprComparisonHashAndAttributes)
 {
-    CodeSpec spec;
-    spec.name = "spam";
-    spec.filename = "eggs.zv";
-    spec.firstlineno = 42;
-    spec.argcount = 1;
-    spec.nlocals = 2;
-    spec.stacksize = 3;
-    spec.flags = CO_OPTIMIZED;
-    spec.varnames = {"a", "b"};
-    spec.names = {"n"};
-    spec.lnotab = "\x01\x01";
-    Owned a((ZvObject *)spec.make()), b((ZvObject *)spec.make());
+    CodeFields fields;
+    fields.name = "spam";
+    fields.filename = "eggs.zv";
+    fields.firstlineno = 42;
+    fields.argcount = 1;
+    fields.nlocals = 2;
+    fields.stacksize = 3;
+    fields.flags = CO_OPTIMIZED;
+    fields.varnames = {"a", "b"};
+    fields.names = {"n"};
+    fields.lnotab = "\x01\x01";
+    Owned a((ZvObject *)fields.make()), b((ZvObject *)fields.make());
     char expected[200];
     snprintf(expected, sizeof(expected), "<code object spam at %p, file \"eggs.zv\", line 42>",
              (void *)a.get());
@@ -217,7 +217,7 @@ TEST_F(CodeTest, ReprComparisonHashAndAttributes)
     EXPECT_EQ(ZvObject_Hash(a), ZvObject_Hash(b));
 
     // Each field decides the order; the first line is compared, not hashed.
-    std::vector<CodeSpec> greater(6, spec);
+    std::vector<CodeFields> greater(6, fields);
     greater[0].name = "z";
     greater[1].argcount = 2;
     greater[1].nlocals = 3;
@@ -239,7 +239,7 @@ TEST_F(CodeTest, ReprComparisonHashAndAttributes)
     }
     // An unhashable constant makes the code unhashable.
     Owned list(ZvList_New(0));
-    CodeSpec unhashable = spec;
+    CodeFields unhashable = fields;
     unhashable.consts = {Zv_None, list.get()};
     Owned u((ZvObject *)unhashable.make());
     EXPECT_EQ(ZvObject_Hash(u), -1);

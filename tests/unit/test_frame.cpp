@@ -64,14 +64,14 @@ std::string dict_text(ZvObject *d)
 
 TEST_F(FrameTest, NewFramesTakeTheirShapeAndLocalsFromTheCode)
 {
-    CodeSpec spec;
-    spec.nlocals = 2;
-    spec.varnames = {"a", "b"};
-    spec.cellvars = {"c"};
-    spec.freevars = {"d", "e"};
-    spec.stacksize = 4;
-    spec.firstlineno = 17;
-    Owned co((ZvObject *)spec.make()), g(ZvDict_New()), l(ZvDict_New());
+    CodeFields fields;
+    fields.nlocals = 2;
+    fields.varnames = {"a", "b"};
+    fields.cellvars = {"c"};
+    fields.freevars = {"d", "e"};
+    fields.stacksize = 4;
+    fields.firstlineno = 17;
+    Owned co((ZvObject *)fields.make()), g(ZvDict_New()), l(ZvDict_New());
     auto *code = (ZvCodeObject *)co.get();
     ZvFrameObject *f = new_frame(code, g);
     ASSERT_NE(f, nullptr);
@@ -92,8 +92,8 @@ TEST_F(FrameTest, NewFramesTakeTheirShapeAndLocalsFromTheCode)
     f = new_frame(code, g);
     EXPECT_EQ(f, first);
     Zv_DECREF(f);
-    spec.stacksize = 300;
-    Owned big((ZvObject *)spec.make());
+    fields.stacksize = 300;
+    Owned big((ZvObject *)fields.make());
     f = new_frame((ZvCodeObject *)big.get(), g);
     EXPECT_EQ(Zv_REFCNT(f), 1);
     EXPECT_GE(Zv_SIZE(f), 305);
@@ -117,7 +117,7 @@ TEST_F(FrameTest, NewFramesTakeTheirShapeAndLocalsFromTheCode)
         {CO_OPTIMIZED, l, l, false},
     };
     for (const auto &c : cases) {
-        CodeSpec s;
+        CodeFields s;
         s.flags = c.flags;
         Owned cc((ZvObject *)s.make());
         Owned fo((ZvObject *)new_frame((ZvCodeObject *)cc.get(), g, c.locals));
@@ -143,8 +143,8 @@ TEST_F(FrameTest, NewFramesTakeTheirShapeAndLocalsFromTheCode)
 
 TEST_F(FrameTest, BuiltinsComeFromTheGlobalsOrTheCaller)
 {
-    CodeSpec spec;
-    Owned co((ZvObject *)spec.make());
+    CodeFields fields;
+    Owned co((ZvObject *)fields.make());
     auto *code = (ZvCodeObject *)co.get();
     Owned module(ZvModule_New("fakebuiltins")), bdict(ZvDict_New()), five(ZvInt_FromLong(5));
     // globals["__builtins__"] (NULL: none) and the builtins it gives (NULL:
@@ -185,8 +185,8 @@ TEST_F(FrameTest, BuiltinsComeFromTheGlobalsOrTheCaller)
 
 TEST_F(FrameTest, BlockStackPushesAndPops)
 {
-    CodeSpec spec;
-    Owned co((ZvObject *)spec.make()), g(ZvDict_New());
+    CodeFields fields;
+    Owned co((ZvObject *)fields.make()), g(ZvDict_New());
     Owned fo((ZvObject *)new_frame((ZvCodeObject *)co.get(), g));
     auto *f = (ZvFrameObject *)fo.get();
     for (int i = 0; i < CO_MAXBLOCKS; i++)
@@ -202,13 +202,13 @@ TEST_F(FrameTest, BlockStackPushesAndPops)
 
 TEST_F(FrameTest, LocalsCopiesGoBothWaysAndKeepThePendingError)
 {
-    CodeSpec spec;
-    spec.flags = CO_NEWLOCALS | CO_OPTIMIZED;
-    spec.nlocals = 3;
-    spec.varnames = {"a", "b", "c"};
-    spec.cellvars = {"cell", "nocell"};
-    spec.freevars = {"free"};
-    Owned co((ZvObject *)spec.make()), g(ZvDict_New());
+    CodeFields fields;
+    fields.flags = CO_NEWLOCALS | CO_OPTIMIZED;
+    fields.nlocals = 3;
+    fields.varnames = {"a", "b", "c"};
+    fields.cellvars = {"cell", "nocell"};
+    fields.freevars = {"free"};
+    Owned co((ZvObject *)fields.make()), g(ZvDict_New());
     Owned fo((ZvObject *)new_frame((ZvCodeObject *)co.get(), g));
     auto *f = (ZvFrameObject *)fo.get();
     Owned one(ZvInt_FromLong(1)), two(ZvInt_FromLong(2)), three(ZvInt_FromLong(3));
@@ -254,7 +254,7 @@ TEST_F(FrameTest, LocalsCopiesGoBothWaysAndKeepThePendingError)
     // Any mapping will do, and its errors are swallowed: a read-only view
     // refuses every store.
     Owned backing(ZvDict_New()), proxy(ZvDictProxy_New(backing));
-    CodeSpec module;
+    CodeFields module;
     module.nlocals = 1;
     module.varnames = {"x"};
     Owned mco((ZvObject *)module.make());
@@ -272,15 +272,15 @@ TEST_F(FrameTest, LocalsCopiesGoBothWaysAndKeepThePendingError)
 
 TEST_F(FrameTest, AttributesReadAndWrite)
 {
-    CodeSpec spec;
-    spec.flags = CO_NEWLOCALS | CO_OPTIMIZED;
-    spec.nlocals = 1;
-    spec.varnames = {"v"};
-    spec.firstlineno = 10;
-    spec.code = std::string("d\0\0d\0\0S", 7);
-    spec.stacksize = 2;
-    spec.lnotab = "\x03\x02";
-    Owned co((ZvObject *)spec.make()), g(ZvDict_New()), hook(ZvInt_FromLong(7));
+    CodeFields fields;
+    fields.flags = CO_NEWLOCALS | CO_OPTIMIZED;
+    fields.nlocals = 1;
+    fields.varnames = {"v"};
+    fields.firstlineno = 10;
+    fields.code = std::string("d\0\0d\0\0S", 7);
+    fields.stacksize = 2;
+    fields.lnotab = "\x03\x02";
+    Owned co((ZvObject *)fields.make()), g(ZvDict_New()), hook(ZvInt_FromLong(7));
     Owned fo((ZvObject *)new_frame((ZvCodeObject *)co.get(), g));
     auto *f = (ZvFrameObject *)fo.get();
     f->f_localsplus[0] = ZvString_FromString("value");
@@ -373,15 +373,15 @@ const std::vector<Ins> kProgram = {
 // `blocks` loop blocks; NULL when the code is refused at creation.
 ZvObject *traced_frame(const std::string &code, const std::string &lnotab, int lasti, int blocks)
 {
-    CodeSpec spec;
-    spec.flags = CO_NEWLOCALS | CO_OPTIMIZED;
-    spec.nlocals = 3;
-    spec.varnames = {"x", "y", "i"};
-    spec.stacksize = 3;
-    spec.consts = {Zv_None, Zv_True};
-    spec.code = code;
-    spec.lnotab = lnotab;
-    Owned co((ZvObject *)spec.make()), g(ZvDict_New());
+    CodeFields fields;
+    fields.flags = CO_NEWLOCALS | CO_OPTIMIZED;
+    fields.nlocals = 3;
+    fields.varnames = {"x", "y", "i"};
+    fields.stacksize = 3;
+    fields.consts = {Zv_None, Zv_True};
+    fields.code = code;
+    fields.lnotab = lnotab;
+    Owned co((ZvObject *)fields.make()), g(ZvDict_New());
     if (co.get() == nullptr) return nullptr;
     auto *f = new_frame((ZvCodeObject *)co.get(), g);
     ZvObject_SetAttrString((ZvObject *)f, "f_trace", Zv_True);
@@ -505,11 +505,11 @@ TEST_F(FrameTest, JumpingMovesAndPopsBlocks)
 
 TEST_F(FrameTest, CollectorHooksAndLongCallerChains)
 {
-    CodeSpec spec;
-    spec.nlocals = 1;
-    spec.varnames = {"a"};
-    spec.stacksize = 2;
-    Owned co((ZvObject *)spec.make()), g(ZvDict_New());
+    CodeFields fields;
+    fields.nlocals = 1;
+    fields.varnames = {"a"};
+    fields.stacksize = 2;
+    Owned co((ZvObject *)fields.make()), g(ZvDict_New());
     Owned fo((ZvObject *)new_frame((ZvCodeObject *)co.get(), g));
     auto *f = (ZvFrameObject *)fo.get();
     f->f_localsplus[0] = ZvInt_FromLong(1000);
@@ -550,11 +550,11 @@ TEST_F(FrameTest, CurrentFrameQueriesReadTheRunningFrame)
     EXPECT_EQ(ZvObject_Dir(nullptr), nullptr);
     EXPECT_EQ(zv_error_of(ZvExc_SystemError), "frame does not exist");
 
-    CodeSpec spec;
-    spec.flags = CO_NEWLOCALS | CO_OPTIMIZED | CO_FUTURE_DIVISION | CO_GENERATOR;
-    spec.nlocals = 2;
-    spec.varnames = {"zeta", "alpha"};
-    Owned co((ZvObject *)spec.make()), g(ZvDict_New());
+    CodeFields fields;
+    fields.flags = CO_NEWLOCALS | CO_OPTIMIZED | CO_FUTURE_DIVISION | CO_GENERATOR;
+    fields.nlocals = 2;
+    fields.varnames = {"zeta", "alpha"};
+    Owned co((ZvObject *)fields.make()), g(ZvDict_New());
     Owned fo((ZvObject *)new_frame((ZvCodeObject *)co.get(), g));
     auto *f = (ZvFrameObject *)fo.get();
     f->f_localsplus[0] = ZvInt_FromLong(1);

@@ -122,7 +122,7 @@ TEST_F(MarshalTest, ValuesHaveTheirExactByteFormsAndComeBack)
 
 TEST_F(MarshalTest, CodeObjectsRoundTripWholly)
 {
-    CodeSpec inner;
+    CodeFields inner;
     inner.argcount = 1;
     inner.nlocals = 2;
     inner.stacksize = 3;
@@ -133,7 +133,7 @@ TEST_F(MarshalTest, CodeObjectsRoundTripWholly)
     inner.firstlineno = 7;
     inner.lnotab = "\x03\x01\x06\x02";
     Owned ci((ZvObject *)inner.make()), doc(zv_string("docstring with spaces"));
-    CodeSpec outer;
+    CodeFields outer;
     outer.consts = {doc.get(), ci.get(), Zv_None};
     outer.names = {"inner", "print"};
     outer.cellvars = {"outer_var"};
@@ -383,8 +383,8 @@ TEST_F(MarshalTest, ModuleAndRestrictedExecution)
     }
 
     // Code objects cannot be loaded while a restricted frame runs.
-    CodeSpec spec;
-    Owned co((ZvObject *)spec.make()), g(ZvDict_New());
+    CodeFields fields;
+    Owned co((ZvObject *)fields.make()), g(ZvDict_New());
     std::string bytes = dumps(co);
     Owned fo((ZvObject *)ZvFrame_New(ZvThreadState_GET(), (ZvCodeObject *)co.get(), g, nullptr));
     ASSERT_EQ(((ZvFrameObject *)fo.get())->f_restricted, 1);
