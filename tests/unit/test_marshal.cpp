@@ -2,6 +2,7 @@
 // ways, bad data of every kind, the file functions and the module.
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "codetest.h"
@@ -395,4 +396,53 @@ TEST_F(MarshalTest, ModuleAndRestrictedExecution)
               "cannot unmarshal code objects in restricted execution mode");
     EXPECT_EQ(refused.get(), nullptr);
     EXPECT_EQ(other.get(), Zv_None);
+}
+
+TEST_F(MarshalTest, AllocationFailuresRaiseMemoryErrorAndLeakNothing)
+{
+    CodeFields small, big;
+    small.consts = {Zv_None, Zv_True};
+    small.names = {"alpha", "beta"};
+    small.nlocals = 1;
+    small.varnames = {"gamma"};
+    small.lnotab = "\x01\x01";
+    big.stacksize = 500;
+    Owned code((ZvObject *)small.make()), bigcode((ZvObject *)big.make()), g(ZvDict_New());
+    Owned value(zv_tuple({code.get(), long_of("123456789012345678901234567890"),
+                          ZvFloat_FromDouble(0.25), ZvString_InternFromString("alpha")}));
+    for (int i = 1; i < 4; i++) Zv_DECREF(ZvTuple_GET_ITEM(value.get(), i)); // owned by the tuple
+    std::string bytes = dumps(value);
+    const std::function<ZvObject *()> ops[] = {
+        [&] { return ZvMarshal_WriteObjectToString(value, 1); },
+        [&] { return loads(bytes); },
+        [&] { // a recycled frame grown for bigger code
+            Zv_XDECREF(ZvFrame_New(ZvThreadState_GET(), (ZvCodeObject *)code.get(), g, nullptr));
+            ZvErr_Clear();
+            return (ZvObject *)ZvFrame_New(ZvThreadState_GET(), (ZvCodeObject *)bigcode.get(), g,
+                                           nullptr);
+        },
+    };
+    for (const auto &op : ops) {
+        for (int n = 1; n < 10000; n++) {
+            _ZvMem_FailNth(n);
+            ZvObject *r = op();
+            bool hit = _ZvMem_FailPending() == 0;
+            _ZvMem_FailNth(0);
+            if (r == nullptr) {
+                EXPECT_TRUE(hit && zv_raised(ZvExc_MemoryError)) << n;
+            }
+            EXPECT_EQ(ZvErr_Occurred(), nullptr) << n;
+            Zv_XDECREF(r);
+            if (!hit) break;
+        }
+    }
+    // The locals copy keeps a pending error even when it cannot make the
+    // dictionary.
+    Owned fo((ZvObject *)ZvFrame_New(ZvThreadState_GET(), (ZvCodeObject *)code.get(), g, nullptr));
+    ZvErr_SetString(ZvExc_KeyError, "pending");
+    Zv_CLEAR(((ZvFrameObject *)fo.get())->f_locals);
+    _ZvMem_FailNth(1);
+    ZvFrame_FastToLocals((ZvFrameObject *)fo.get());
+    _ZvMem_FailNth(0);
+    EXPECT_EQ(zv_error_of(ZvExc_KeyError), "pending");
 }
