@@ -293,7 +293,8 @@ void ZvFrame_LocalsToFast(ZvFrameObject *f, int clear)
 } // extern "C"
 
 /* --- jumping by setting f_lineno -------------------------------------------
- * A trace function may move a frame to another line of its code.  The
+ * A trace function may move a frame to another line of its code, while the
+ * evaluation loop is stopped for the trace call of a line event.  The
  * bytecode is walked to check that the jump neither enters nor leaves a
  * finally body and does not enter a block, and blocks jumped out of are
  * popped.  Nothing here trusts the tables: the line table may point past
@@ -402,11 +403,27 @@ void block_delta(const unsigned char *code, int from, int to, int *delta, int *m
     }
 }
 
+/* True while the evaluation loop waits on a line-event trace call for f:
+ * only there has it saved its stack top (f_stacktop set) with the frame
+ * among the thread's running frames, and only there does it resume at
+ * f_lasti afterwards.  A frame that is running (no saved top) or a
+ * suspended generator (not among the running frames) would resume
+ * elsewhere: in the middle of an instruction, or with its blocks out of
+ * step with its code. */
+bool stopped_for_trace(ZvFrameObject *f)
+{
+    if (f->f_stacktop == nullptr) return false;
+    ZvThreadState *ts = ZvThreadState_GET();
+    for (ZvFrameObject *p = ts != nullptr ? ts->frame : nullptr; p != nullptr; p = p->f_back)
+        if (p == f) return true;
+    return false;
+}
+
 int frame_setlineno(ZvFrameObject *f, ZvObject *p_new_lineno)
 {
     if (p_new_lineno == nullptr || !ZvInt_Check(p_new_lineno))
         return set_value_error("lineno must be an integer");
-    if (f->f_trace == nullptr)
+    if (f->f_trace == nullptr || !stopped_for_trace(f))
         return set_value_error("f_lineno can only be set by a trace function");
     ZvCodeObject *co = f->f_code;
     int new_lineno = ZvInt_AS_LONG(p_new_lineno);
@@ -455,8 +472,8 @@ int frame_setlineno(ZvFrameObject *f, ZvObject *p_new_lineno)
 
     while (f->f_iblock > new_iblock) {
         ZvTryBlock *b = &f->f_blockstack[--f->f_iblock];
-        /* Value-stack entries are the frame's only while the loop has
-         * saved its stack top (as it does around a trace call). */
+        /* The value-stack entries above the block's level go with it (the
+         * top is re-read: a release may run code that jumps again). */
         while (f->f_stacktop != nullptr && f->f_stacktop - f->f_valuestack > b->b_level) {
             ZvObject *v = *--f->f_stacktop;
             Zv_XDECREF(v);
