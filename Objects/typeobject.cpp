@@ -1373,10 +1373,9 @@ static int add_methods(ZvTypeObject *type, ZvMethodDef *meth)
             }
             descr = ZvDescr_NewClassMethod(type, meth);
         } else if (meth->ml_flags & METH_STATIC) {
-            /* A built-in function without self has no __get__, so it is
-             * found unchanged through the class and its instances: what a
-             * static method wrapper gives. */
-            descr = ZvCFunction_New(meth, nullptr);
+            Ref cfunc(ZvCFunction_New(meth, nullptr));
+            if (!cfunc) return -1;
+            descr = ZvStaticMethod_New(cfunc.get());
         } else {
             descr = ZvDescr_NewMethod(type, meth);
         }
@@ -1821,8 +1820,13 @@ static int fill_class_dict(ZvTypeObject *type, ZvObject *dict)
         memcpy(tp_doc, ZvString_AS_STRING(doc), n);
         type->tp_doc = tp_doc;
     }
-    /* A plain function stored as __new__ becomes a static method once
-     * function objects exist; native callables need no wrapping. */
+    /* A plain function stored as __new__ is a static method: it receives
+     * the class explicitly.  Native callables need no wrapping. */
+    ZvObject *newobj = ZvDict_GetItemString(type->tp_dict, "__new__");
+    if (newobj != nullptr && ZvFunction_Check(newobj)) {
+        Ref sm(ZvStaticMethod_New(newobj));
+        if (!sm || ZvDict_SetItemString(type->tp_dict, "__new__", sm.get()) < 0) return -1;
+    }
     return 0;
 }
 
