@@ -96,8 +96,7 @@ static ZvObject *super_getattro(ZvObject *self, ZvObject *name)
         ZvObject *mro = starttype->tp_mro;
         for (int n = (i < 0 || mro == nullptr) ? 0 : ZvTuple_GET_SIZE(mro); i >= 0 && i < n; i++) {
             ZvObject *tmp = ZvTuple_GET_ITEM(mro, i);
-            if (!ZvType_Check(tmp)) continue;
-            ZvObject *dict = ((ZvTypeObject *)tmp)->tp_dict;
+            ZvObject *dict = _ZvType_MroDict(tmp);
             ZvObject *res = dict ? ZvDict_GetItem(dict, name) : nullptr;
             if (res == nullptr) continue;
             Ref hold = Ref::borrow(res);

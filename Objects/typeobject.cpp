@@ -120,16 +120,20 @@ int ZvType_IsSubtype(ZvTypeObject *a, ZvTypeObject *b)
     return b == &ZvBaseObject_Type;
 }
 
+ZvObject *_ZvType_MroDict(ZvObject *entry)
+{
+    if (ZvType_Check(entry)) return ((ZvTypeObject *)entry)->tp_dict;
+    if (ZvClass_Check(entry)) return ((ZvClassObject *)entry)->cl_dict;
+    return nullptr;
+}
+
 ZvObject *_ZvType_Lookup(ZvTypeObject *type, ZvObject *name)
 {
     ZvObject *mro = type->tp_mro;
     if (mro == nullptr) return nullptr;
     int n = ZvTuple_GET_SIZE(mro);
     for (int i = 0; i < n; i++) {
-        ZvObject *base = ZvTuple_GET_ITEM(mro, i);
-        /* Classic classes will contribute their own dictionary here. */
-        if (!ZvType_Check(base)) continue;
-        ZvObject *dict = ((ZvTypeObject *)base)->tp_dict;
+        ZvObject *dict = _ZvType_MroDict(ZvTuple_GET_ITEM(mro, i));
         if (dict == nullptr) continue;
         ZvObject *res = ZvDict_GetItem(dict, name);
         if (res != nullptr) return res;
@@ -385,6 +389,39 @@ again:
     return -1;
 }
 
+/* Appends the classic order of `cls` to `list`: the class at its first
+ * visit, then each base the same way, depth first and left to right. */
+static int classic_mro(ZvObject *cls, ZvObject *list)
+{
+    for (int i = 0; i < ZvList_GET_SIZE(list); i++)
+        if (ZvList_GET_ITEM(list, i) == cls) return 0;
+    if (ZvList_Append(list, cls) < 0) return -1;
+    if (Zv_EnterRecursiveCall(" in the classic MRO")) return -1;
+    ZvObject *bases = ((ZvClassObject *)cls)->cl_bases;
+    Ref hold = Ref::borrow(bases);
+    int r = 0;
+    for (int i = 0; r == 0 && i < ZvTuple_GET_SIZE(bases); i++)
+        r = classic_mro(ZvTuple_GET_ITEM(bases, i), list);
+    Zv_LeaveRecursiveCall();
+    return r;
+}
+
+/* The list a base contributes to the merge: a copy of a type's MRO, or a
+ * classic class's classic order. */
+static ZvObject *base_mro_list(ZvObject *base)
+{
+    if (ZvClass_Check(base)) {
+        Ref list(ZvList_New(0));
+        if (!list || classic_mro(base, list.get()) < 0) return nullptr;
+        return list.release();
+    }
+    if (!ZvType_Check(base) || ((ZvTypeObject *)base)->tp_mro == nullptr) {
+        ZvErr_SetString(ZvExc_TypeError, "bases must be types");
+        return nullptr;
+    }
+    return ZvSequence_List(((ZvTypeObject *)base)->tp_mro);
+}
+
 static ZvObject *mro_implementation(ZvTypeObject *type)
 {
     if (type->tp_dict == nullptr && ZvType_Ready(type) < 0) return nullptr;
@@ -393,12 +430,7 @@ static ZvObject *mro_implementation(ZvTypeObject *type)
     Ref to_merge(ZvList_New(n + 1));
     if (!to_merge) return nullptr;
     for (int i = 0; i < n; i++) {
-        ZvObject *base = ZvTuple_GET_ITEM(bases, i);
-        if (!ZvType_Check(base) || ((ZvTypeObject *)base)->tp_mro == nullptr) {
-            ZvErr_SetString(ZvExc_TypeError, "bases must be types");
-            return nullptr;
-        }
-        ZvObject *l = ZvSequence_List(((ZvTypeObject *)base)->tp_mro);
+        ZvObject *l = base_mro_list(ZvTuple_GET_ITEM(bases, i));
         if (l == nullptr) return nullptr;
         ZvList_SET_ITEM(to_merge.get(), i, l);
     }
@@ -430,6 +462,7 @@ static int check_mro_result(ZvTypeObject *type, ZvObject *tuple)
     int n = ZvTuple_GET_SIZE(tuple);
     for (int i = 0; i < n; i++) {
         ZvObject *cls = ZvTuple_GET_ITEM(tuple, i);
+        if (ZvClass_Check(cls)) continue; /* a classic class adds no layout */
         if (!ZvType_Check(cls)) {
             ZvErr_Format(ZvExc_TypeError, "mro() returned a non-class ('%.500s')",
                          Zv_TYPE(cls)->tp_name);
@@ -505,6 +538,7 @@ static ZvTypeObject *best_base(ZvObject *bases)
     ZvTypeObject *base = nullptr, *winner = nullptr;
     for (int i = 0; i < n; i++) {
         ZvObject *b = ZvTuple_GET_ITEM(bases, i);
+        if (ZvClass_Check(b)) continue; /* classic bases add no layout */
         if (!ZvType_Check(b)) {
             ZvErr_SetString(ZvExc_TypeError, "bases must be types");
             return nullptr;
@@ -603,6 +637,8 @@ static int type_set_bases(ZvObject *op, ZvObject *value, void *)
     int n = ZvTuple_GET_SIZE(value);
     for (int i = 0; i < n; i++) {
         ZvObject *ob = ZvTuple_GET_ITEM(value, i);
+        /* A classic class cannot derive from a type: no cycle through it. */
+        if (ZvClass_Check(ob)) continue;
         if (!ZvType_Check(ob)) {
             ZvErr_Format(ZvExc_TypeError,
                          "%s.__bases__ must be tuple of old- or new-style classes, not '%s'",
@@ -1760,7 +1796,14 @@ static int plan_slots(ZvObject *name, ZvObject *bases, ZvObject *dict, ZvTypeObj
     if (nbases > 1 && ((may_add_dict && !plan->add_dict) || (may_add_weak && !plan->add_weak))) {
         for (int i = 0; i < nbases; i++) {
             ZvObject *tmp = ZvTuple_GET_ITEM(bases, i);
-            if (tmp == (ZvObject *)base || !ZvType_Check(tmp)) continue;
+            if (tmp == (ZvObject *)base) continue;
+            if (ZvClass_Check(tmp)) {
+                /* A classic base's instances have both. */
+                plan->add_dict = may_add_dict;
+                plan->add_weak = may_add_weak;
+                break;
+            }
+            if (!ZvType_Check(tmp)) continue;
             auto *t = (ZvTypeObject *)tmp;
             if (may_add_dict && !plan->add_dict && t->tp_dictoffset != 0) plan->add_dict = true;
             if (may_add_weak && !plan->add_weak && t->tp_weaklistoffset != 0) plan->add_weak = true;
@@ -1778,7 +1821,9 @@ static int choose_metatype(ZvTypeObject **metatype, ZvObject *bases, ZvObject *a
     ZvTypeObject *winner = *metatype;
     int nbases = ZvTuple_GET_SIZE(bases);
     for (int i = 0; i < nbases; i++) {
-        ZvTypeObject *tmptype = Zv_TYPE(ZvTuple_GET_ITEM(bases, i));
+        ZvObject *b = ZvTuple_GET_ITEM(bases, i);
+        if (ZvClass_Check(b)) continue; /* classic bases have no say */
+        ZvTypeObject *tmptype = Zv_TYPE(b);
         if (ZvType_IsSubtype(winner, tmptype)) continue;
         if (ZvType_IsSubtype(tmptype, winner)) {
             winner = tmptype;

@@ -680,3 +680,36 @@ TEST_F(ClassTest, MethodsBindCallAndCompare)
     Owned on_int(zv_call(mt, {func.get(), one.get()}));
     EXPECT_EQ(R(zv_call(on_int)), "('f',)") << "bound to any object";
 }
+
+TEST_F(ClassTest, NewStyleClassesMayHaveClassicBases)
+{
+    Owned one(zv_int(1)), two(zv_int(2));
+    Owned D(classic("D", {}, {"m"}, {{"x", one.get()}, {"y", one.get()}}));
+    Owned C(classic("C", {D.get()}, {}, {{"y", two.get()}}));
+    Owned B(classic("B", {D.get()}));
+    // The classic order of C is C, D; the merge puts object last.
+    Owned T(ZvClass_New(Owned(zv_tuple({C.get(), B.get(), ZV_TYPE_OBJ(ZvBaseObject_Type)})),
+                        Owned(ZvDict_New()), Owned(zv_string("T"))));
+    ASSERT_NE(T.get(), nullptr) << zv_error_text();
+    EXPECT_TRUE(ZvType_Check(T.get()));
+    Owned mro(zv_getattr(T, "__mro__"));
+    ASSERT_EQ(ZvTuple_GET_SIZE(mro.get()), 5);
+    EXPECT_EQ(ZvTuple_GET_ITEM(mro.get(), 1), C.get());
+    EXPECT_EQ(ZvTuple_GET_ITEM(mro.get(), 2), B.get());
+    EXPECT_EQ(ZvTuple_GET_ITEM(mro.get(), 3), D.get());
+    EXPECT_EQ(R(zv_getattr(T, "y")), "2") << "found in a classic base's dictionary";
+    Owned t(zv_call(T));
+    EXPECT_EQ(R(zv_getattr(t, "x")), "1");
+    EXPECT_EQ(R(zv_callattr(t, "m", {two.get()})), "('m', 2)") << "its methods bind";
+    EXPECT_EQ(ZvObject_SetAttrString(t, "z", one), 0) << "instances get a dictionary";
+    EXPECT_EQ(ZvObject_IsInstance(t, D), 1);
+    EXPECT_EQ(ZvObject_IsSubclass(T, D), 1);
+
+    // Only classic bases: not a new-style class.
+    EXPECT_EQ(R(zv_class("U", {C.get()})), "!a new-style class can't have only classic bases");
+    // Reassigning __bases__ may name classic classes too.
+    Owned V(zv_class("V", {ZV_TYPE_OBJ(ZvBaseObject_Type)}));
+    Owned newbases(zv_tuple({B.get(), ZV_TYPE_OBJ(ZvBaseObject_Type)}));
+    EXPECT_EQ(ZvObject_SetAttrString(V, "__bases__", newbases), 0) << zv_error_text();
+    EXPECT_EQ(R(zv_getattr(V, "y")), "1");
+}
