@@ -56,19 +56,20 @@ bool check_name(ZvObject *name)
 
 const char *class_name_text(ZvClassObject *cp) { return ZvString_AS_STRING(cp->cl_name); }
 
-/* Class lookup proper.  Recursion happens only for bases before the last
- * one, the last is followed by the loop, so a long single-inheritance
- * chain costs no native stack.  `depth` bounds the recursion; *failed is
- * set when the bound is hit.  The bases tuple being searched is held for
- * the duration: a key's __eq__ run by a dictionary lookup may replace it. */
-ZvObject *class_lookup(ZvClassObject *cp, ZvObject *name, ZvClassObject **pclass, int depth,
-                       bool *failed)
+/* Class lookup proper; a new reference or NULL.  Recursion happens only
+ * for bases before the last one, the last is followed by the loop, so a
+ * long single-inheritance chain costs no native stack.  `depth` bounds the
+ * recursion; *failed is set when the bound is hit.  The dictionary and
+ * the bases being searched are held: a key's __eq__ run by a dictionary
+ * lookup may replace either. */
+ZvObject *class_lookup(ZvClassObject *cp, ZvObject *name, int depth, bool *failed)
 {
     Ref hold;
     for (;;) {
-        ZvObject *value = ZvDict_GetItem(cp->cl_dict, name);
+        Ref dict = Ref::borrow(cp->cl_dict);
+        ZvObject *value = ZvDict_GetItem(dict.get(), name);
         if (value != nullptr) {
-            if (pclass != nullptr) *pclass = cp;
+            Zv_INCREF(value);
             return value;
         }
         Ref bases = Ref::borrow(cp->cl_bases);
@@ -82,7 +83,7 @@ ZvObject *class_lookup(ZvClassObject *cp, ZvObject *name, ZvClassObject **pclass
                 return nullptr;
             }
             auto *base = (ZvClassObject *)ZvTuple_GET_ITEM(bases.get(), i);
-            value = class_lookup(base, name, pclass, depth - 1, failed);
+            value = class_lookup(base, name, depth - 1, failed);
             if (value != nullptr || *failed) return value;
         }
         cp = (ZvClassObject *)ZvTuple_GET_ITEM(bases.get(), n - 1);
@@ -90,14 +91,13 @@ ZvObject *class_lookup(ZvClassObject *cp, ZvObject *name, ZvClassObject **pclass
     }
 }
 
-/* The value through its descriptor get, if its type has one, with the
- * given instance (or NULL) and owner.  New reference. */
+/* The (owned) value through its descriptor get, if its type has one, with
+ * the given instance (or NULL) and owner.  New reference. */
 ZvObject *bind_found(ZvObject *value, ZvObject *inst, ZvObject *owner)
 {
     descrgetfunc f = ZvType_HasFeature(Zv_TYPE(value), Zv_TPFLAGS_HAVE_CLASS)
                          ? Zv_TYPE(value)->tp_descr_get
                          : nullptr;
-    Zv_INCREF(value); /* the descriptor may remove itself from the dictionary */
     if (f == nullptr) return value;
     Ref hold(value);
     return f(value, inst, owner);
@@ -109,10 +109,9 @@ int find_hooks(ZvClassObject *cp)
     ZvObject **slots[] = {&cp->cl_getattr, &cp->cl_setattr, &cp->cl_delattr};
     ZvObject *names[] = {s_getattr, s_setattr, s_delattr};
     for (int i = 0; i < 3; i++) {
-        ZvObject *found = _ZvClass_Lookup(cp, names[i], nullptr);
+        ZvObject *found = _ZvClass_Lookup(cp, names[i]);
         if (found == nullptr && ZvErr_Occurred()) return -1;
         ZvObject *old = *slots[i];
-        Zv_XINCREF(found);
         *slots[i] = found;
         Zv_XDECREF(old);
     }
@@ -175,7 +174,7 @@ ZvObject *class_getattr(ZvObject *op, ZvObject *name)
             return r;
         }
     }
-    ZvObject *value = _ZvClass_Lookup(cp, name, nullptr);
+    ZvObject *value = _ZvClass_Lookup(cp, name);
     if (value == nullptr) {
         if (!ZvErr_Occurred())
             ZvErr_Format(ZvExc_AttributeError, "class %.50s has no attribute '%.400s'",
@@ -531,24 +530,26 @@ ZvObject *_ZvClass_Name(ZvObject **cache, const char *s)
     return *cache;
 }
 
-ZvObject *_ZvClass_Lookup(ZvClassObject *cp, ZvObject *name, ZvClassObject **pclass)
+ZvObject *_ZvClass_Lookup(ZvClassObject *cp, ZvObject *name)
 {
     bool failed = false;
-    return class_lookup(cp, name, pclass, Zv_GetRecursionLimit(), &failed);
+    return class_lookup(cp, name, Zv_GetRecursionLimit(), &failed);
 }
 
+/* The dictionary and the class are held while they are searched: a key's
+ * __eq__ may assign the instance's __dict__ or __class__. */
 ZvObject *_ZvInstance_GetAttrNoHook(ZvObject *op, ZvObject *name)
 {
     auto *inst = (ZvInstanceObject *)op;
-    ZvObject *v = ZvDict_GetItem(inst->in_dict, name);
+    Ref dict = Ref::borrow(inst->in_dict);
+    ZvObject *v = ZvDict_GetItem(dict.get(), name);
     if (v != nullptr) {
         Zv_INCREF(v);
         return v;
     }
-    v = _ZvClass_Lookup(inst->in_class, name, nullptr);
-    if (v == nullptr) return nullptr;
-    /* The owner is held: binding may run code that replaces __class__. */
     Ref owner = Ref::borrow((ZvObject *)inst->in_class);
+    v = _ZvClass_Lookup((ZvClassObject *)owner.get(), name);
+    if (v == nullptr) return nullptr;
     return bind_found(v, op, owner.get());
 }
 
@@ -702,9 +703,18 @@ ZvObject *_ZvInstance_Lookup(ZvObject *op, ZvObject *name)
         return nullptr;
     }
     auto *inst = (ZvInstanceObject *)op;
-    ZvObject *v = ZvDict_GetItem(inst->in_dict, name);
-    if (v != nullptr) return v;
-    return _ZvClass_Lookup(inst->in_class, name, nullptr);
+    Ref dict = Ref::borrow(inst->in_dict);
+    ZvObject *v = ZvDict_GetItem(dict.get(), name);
+    if (v != nullptr)
+        Zv_INCREF(v);
+    else if ((v = _ZvClass_Lookup(inst->in_class, name)) == nullptr)
+        return nullptr;
+    dict.reset();
+    /* Borrowed from a dictionary.  When only this reference is left, code
+     * run by the lookup took it out of there: it is absent now. */
+    bool gone = v->ob_refcnt == 1;
+    Zv_DECREF(v);
+    return gone ? nullptr : v;
 }
 
 ZvTypeObject ZvClass_Type = {

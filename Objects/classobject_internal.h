@@ -14,11 +14,10 @@ ZV_BEGIN_DECLS
 ZvObject *_ZvClass_Name(ZvObject **cache, const char *s);
 
 /* Class lookup: the class's dictionary, then each base, depth first and
- * left to right.  Borrowed value or NULL; *pclass (may be NULL) receives
- * the class where it was found.  A hierarchy nested deeper than the
- * recursion limit stops the search with RuntimeError, so NULL with an
+ * left to right.  A new reference or NULL.  A hierarchy nested deeper than
+ * the recursion limit stops the search with RuntimeError, so NULL with an
  * error set means failure and NULL without one means absent. */
-ZvObject *_ZvClass_Lookup(ZvClassObject *cp, ZvObject *name, ZvClassObject **pclass);
+ZvObject *_ZvClass_Lookup(ZvClassObject *cp, ZvObject *name);
 
 /* The full instance attribute lookup (dictionary, class with binding, then
  * the class's __getattr__ hook).  New reference or NULL with an error. */
