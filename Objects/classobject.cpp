@@ -140,13 +140,6 @@ ZvObject *join_dotted(ZvObject *mod, ZvObject *name)
     return r;
 }
 
-/* The class dictionary's "__module__" when it is a string, else NULL. */
-ZvObject *module_of(ZvClassObject *cp)
-{
-    ZvObject *mod = ZvDict_GetItem(cp->cl_dict, s_module);
-    return mod != nullptr && ZvString_Check(mod) ? mod : nullptr;
-}
-
 /* --- class attributes ---------------------------------------------------- */
 
 ZvObject *class_getattr(ZvObject *op, ZvObject *name)
@@ -277,22 +270,21 @@ int class_setattr(ZvObject *op, ZvObject *name, ZvObject *v)
 ZvObject *class_repr(ZvObject *op)
 {
     auto *cp = (ZvClassObject *)op;
-    ZvObject *mod = module_of(cp);
-    const char *name = ZvString_Check(cp->cl_name) ? ZvString_AS_STRING(cp->cl_name) : "?";
-    if (mod == nullptr) return ZvString_FromFormat("<class ?.%s at %p>", name, (void *)op);
-    return ZvString_FromFormat("<class %s.%s at %p>", ZvString_AS_STRING(mod), name, (void *)op);
+    Ref mod(_ZvClass_Module(cp));
+    Ref name = Ref::borrow(cp->cl_name);
+    const char *n = ZvString_Check(name.get()) ? ZvString_AS_STRING(name.get()) : "?";
+    if (!mod) return ZvString_FromFormat("<class ?.%s at %p>", n, (void *)op);
+    return ZvString_FromFormat("<class %s.%s at %p>", ZvString_AS_STRING(mod.get()), n, (void *)op);
 }
 
 ZvObject *class_str(ZvObject *op)
 {
     auto *cp = (ZvClassObject *)op;
-    if (!ZvString_Check(cp->cl_name)) return class_repr(op);
-    ZvObject *mod = module_of(cp);
-    if (mod == nullptr) {
-        Zv_INCREF(cp->cl_name);
-        return cp->cl_name;
-    }
-    return join_dotted(mod, cp->cl_name);
+    Ref mod(_ZvClass_Module(cp));
+    Ref name = Ref::borrow(cp->cl_name);
+    if (!ZvString_Check(name.get())) return class_repr(op);
+    if (!mod) return name.release();
+    return join_dotted(mod.get(), name.get());
 }
 
 ZvObject *class_call(ZvObject *op, ZvObject *args, ZvObject *kw)
@@ -534,6 +526,17 @@ ZvObject *_ZvClass_Lookup(ZvClassObject *cp, ZvObject *name)
 {
     bool failed = false;
     return class_lookup(cp, name, Zv_GetRecursionLimit(), &failed);
+}
+
+ZvObject *_ZvClass_Module(ZvClassObject *cp)
+{
+    if (!init_names()) {
+        ZvErr_Clear();
+        return nullptr;
+    }
+    Ref dict = Ref::borrow(cp->cl_dict);
+    Ref mod = Ref::borrow(ZvDict_GetItem(dict.get(), s_module));
+    return mod && ZvString_Check(mod.get()) ? mod.release() : nullptr;
 }
 
 /* The dictionary and the class are held while they are searched: a key's

@@ -19,6 +19,10 @@ ZvObject *_ZvClass_Name(ZvObject **cache, const char *s);
  * error set means failure and NULL without one means absent. */
 ZvObject *_ZvClass_Lookup(ZvClassObject *cp, ZvObject *name);
 
+/* The class dictionary's "__module__" when it is a string (a new
+ * reference), else NULL without an error. */
+ZvObject *_ZvClass_Module(ZvClassObject *cp);
+
 /* The full instance attribute lookup (dictionary, class with binding, then
  * the class's __getattr__ hook).  New reference or NULL with an error. */
 ZvObject *_ZvInstance_GetAttr(ZvObject *inst, ZvObject *name);

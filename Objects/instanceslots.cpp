@@ -385,12 +385,14 @@ ZvObject *_ZvInstance_Repr(ZvObject *self)
     Ref m(lookup_optional(self, N_repr, &missing));
     if (m) return ZvObject_CallObject(m.get(), nullptr);
     if (!missing) return nullptr;
-    ZvClassObject *cp = ((ZvInstanceObject *)self)->in_class;
-    ZvObject *mod = ZvDict_GetItemString(cp->cl_dict, "__module__");
-    const char *name = ZvString_AS_STRING(cp->cl_name);
-    if (mod == nullptr || !ZvString_Check(mod))
-        return ZvString_FromFormat("<?.%s instance at %p>", name, (void *)self);
-    return ZvString_FromFormat("<%s.%s instance at %p>", ZvString_AS_STRING(mod), name,
+    /* The class and its name are held: reading __module__ may run code
+     * that assigns __class__ or __name__. */
+    Ref cls = Ref::borrow((ZvObject *)((ZvInstanceObject *)self)->in_class);
+    Ref mod(_ZvClass_Module((ZvClassObject *)cls.get()));
+    Ref name = Ref::borrow(((ZvClassObject *)cls.get())->cl_name);
+    const char *n = ZvString_AS_STRING(name.get());
+    if (!mod) return ZvString_FromFormat("<?.%s instance at %p>", n, (void *)self);
+    return ZvString_FromFormat("<%s.%s instance at %p>", ZvString_AS_STRING(mod.get()), n,
                                (void *)self);
 }
 
