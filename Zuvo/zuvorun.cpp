@@ -72,6 +72,7 @@ void initmain()
 void free_type_caches()
 {
     ZvCFunction_Fini();
+    ZvMethod_Fini();
     _Zv_ReleaseInternedStrings();
     ZvString_Fini();
     ZvTuple_Fini();
