@@ -667,8 +667,16 @@ ZvObject *ZvNumber_Float(ZvObject *o)
 
 /* --- sequences ----------------------------------------------------------- */
 
+/* A classic instance is a sequence (and a mapping) when it has
+ * __getitem__; the instance type has the slots either way. */
+static int instance_has_getitem(ZvObject *o)
+{
+    return ZvObject_HasAttrString(o, "__getitem__");
+}
+
 int ZvSequence_Check(ZvObject *s)
 {
+    if (s != nullptr && ZvInstance_Check(s)) return instance_has_getitem(s);
     return s != nullptr && Zv_TYPE(s)->tp_as_sequence && Zv_TYPE(s)->tp_as_sequence->sq_item != nullptr;
 }
 
@@ -1061,6 +1069,7 @@ int ZvSequence_Index(ZvObject *s, ZvObject *o)
 
 int ZvMapping_Check(ZvObject *o)
 {
+    if (o != nullptr && ZvInstance_Check(o)) return instance_has_getitem(o);
     return o && Zv_TYPE(o)->tp_as_mapping && Zv_TYPE(o)->tp_as_mapping->mp_subscript &&
            !(Zv_TYPE(o)->tp_as_sequence && Zv_TYPE(o)->tp_as_sequence->sq_slice);
 }
@@ -1344,6 +1353,8 @@ static int abstract_issubclass(ZvObject *derived_arg, ZvObject *cls)
 
 static int recursive_isinstance(ZvObject *inst, ZvObject *cls, int recursion_depth)
 {
+    if (ZvClass_Check(cls) && ZvInstance_Check(inst))
+        return ZvClass_IsSubclass((ZvObject *)((ZvInstanceObject *)inst)->in_class, cls);
     if (ZvType_Check(cls)) {
         if (ZvObject_TypeCheck(inst, (ZvTypeObject *)cls)) return 1;
         ZvObject *c = ZvObject_GetAttr(inst, class_name());
@@ -1398,6 +1409,7 @@ int ZvObject_IsInstance(ZvObject *inst, ZvObject *cls)
 
 static int recursive_issubclass(ZvObject *derived, ZvObject *cls, int recursion_depth)
 {
+    if (ZvClass_Check(derived) && ZvClass_Check(cls)) return ZvClass_IsSubclass(derived, cls);
     ZvObject *derived_bases = abstract_get_bases(derived);
     if (derived_bases == nullptr) {
         if (!ZvErr_Occurred())

@@ -124,10 +124,12 @@ ZvObject *try_rich_compare(ZvObject *v, ZvObject *w, int op)
 }
 
 /* Three-way comparison by tp_compare: -1/0/1, -2 for an error, 2 when no
- * slot decides.  (Classic instances, which decide for either side, join
- * this when they exist.) */
+ * slot decides.  A classic instance on either side decides through the
+ * instance type's slot, which asks both operands' __cmp__ in turn. */
 int try_3way_compare(ZvObject *v, ZvObject *w)
 {
+    if (ZvInstance_Check(v)) return Zv_TYPE(v)->tp_compare(v, w);
+    if (ZvInstance_Check(w)) return Zv_TYPE(w)->tp_compare(v, w);
     cmpfunc f = Zv_TYPE(v)->tp_compare;
     if (f != nullptr && f == Zv_TYPE(w)->tp_compare) return adjust_tp_compare(f(v, w));
     /* A class with __cmp__ on either side: its slot asks both operands'
@@ -300,7 +302,7 @@ ZvObject *instance_dir_dict(ZvObject *arg)
 ZvObject *dir_dict(ZvObject *arg)
 {
     if (ZvModule_Check(arg)) return module_dir_dict(arg);
-    if (ZvType_Check(arg)) {
+    if (ZvType_Check(arg) || ZvClass_Check(arg)) {
         zv::Ref dict(ZvDict_New());
         if (!dict || merge_class_dict(dict.get(), arg) < 0) return nullptr;
         return dict.release();
@@ -556,8 +558,11 @@ int ZvObject_Compare(ZvObject *v, ZvObject *w)
     int result = 2;
     ZvTypeObject *vtp = Zv_TYPE(v);
     if (vtp == Zv_TYPE(w) && vtp->tp_compare != nullptr) {
-        result = adjust_tp_compare(vtp->tp_compare(v, w));
-    } else if (rich_slot(vtp) != nullptr || rich_slot(Zv_TYPE(w)) != nullptr) {
+        /* A classic instance's slot may leave the answer open (2). */
+        int c = vtp->tp_compare(v, w);
+        result = ZvInstance_Check(v) ? c : adjust_tp_compare(c);
+    }
+    if (result == 2 && (rich_slot(vtp) != nullptr || rich_slot(Zv_TYPE(w)) != nullptr)) {
         static const int tries[3][2] = {{Zv_EQ, 0}, {Zv_LT, -1}, {Zv_GT, 1}};
         for (const auto &t : tries) {
             ZvObject *res = try_rich_compare(v, w, t[0]);
@@ -593,7 +598,7 @@ ZvObject *ZvObject_RichCompare(ZvObject *v, ZvObject *w, int op)
     }
     if (Zv_EnterRecursiveCall(" in cmp")) return nullptr;
     ZvObject *res = nullptr;
-    if (Zv_TYPE(v) == Zv_TYPE(w)) {
+    if (Zv_TYPE(v) == Zv_TYPE(w) && Zv_TYPE(v) != &ZvInstance_Type) {
         /* The same-type fast path: one slot call in the common case. */
         richcmpfunc f = rich_slot(Zv_TYPE(v));
         if (f != nullptr) {
@@ -880,11 +885,26 @@ int ZvObject_Not(ZvObject *v)
     return res < 0 ? res : res == 0;
 }
 
-/* Classic instances (callable when they have __call__) join this test
- * when they exist. */
+/* A classic instance is callable when it has __call__ (found by the full
+ * attribute lookup, so __getattr__ may supply it); any lookup error counts
+ * as not callable. */
 int ZvCallable_Check(ZvObject *x)
 {
     if (x == nullptr) return 0;
+    if (ZvInstance_Check(x)) {
+        static ZvObject *callstr = nullptr;
+        if (callstr == nullptr && (callstr = ZvString_InternFromString("__call__")) == nullptr) {
+            ZvErr_Clear();
+            return 0;
+        }
+        ZvObject *call = ZvObject_GetAttr(x, callstr);
+        if (call == nullptr) {
+            ZvErr_Clear();
+            return 0;
+        }
+        Zv_DECREF(call);
+        return 1;
+    }
     return Zv_TYPE(x)->tp_call != nullptr;
 }
 

@@ -102,10 +102,9 @@ static ZvObject *super_getattro(ZvObject *self, ZvObject *name)
         }
         Ref mro = Ref::borrow(((ZvTypeObject *)starttype.get())->tp_mro);
         for (int n = (i < 0 || !mro) ? 0 : ZvTuple_GET_SIZE(mro.get()); i >= 0 && i < n; i++) {
-            ZvObject *tmp = ZvTuple_GET_ITEM(mro.get(), i);
-            if (!ZvType_Check(tmp)) continue;
-            ZvObject *dict = ((ZvTypeObject *)tmp)->tp_dict;
-            ZvObject *res = dict ? ZvDict_GetItem(dict, name) : nullptr;
+            /* Held: a classic class's dictionary can be replaced meanwhile. */
+            Ref dict = Ref::borrow(_ZvType_MroDict(ZvTuple_GET_ITEM(mro.get(), i)));
+            ZvObject *res = dict ? ZvDict_GetItem(dict.get(), name) : nullptr;
             if (res == nullptr) continue;
             Ref hold = Ref::borrow(res);
             descrgetfunc f = Zv_TYPE(res)->tp_descr_get;

@@ -159,6 +159,13 @@ int ZvType_IsSubtype(ZvTypeObject *a, ZvTypeObject *b)
     return b == &ZvBaseObject_Type;
 }
 
+ZvObject *_ZvType_MroDict(ZvObject *entry)
+{
+    if (ZvType_Check(entry)) return ((ZvTypeObject *)entry)->tp_dict;
+    if (ZvClass_Check(entry)) return ((ZvClassObject *)entry)->cl_dict;
+    return nullptr;
+}
+
 ZvObject *_ZvType_LookupRef(ZvTypeObject *type, ZvObject *name)
 {
     /* A key's __eq__, run by a dictionary lookup, can assign __bases__ and
@@ -168,12 +175,10 @@ ZvObject *_ZvType_LookupRef(ZvTypeObject *type, ZvObject *name)
     if (!mro) return nullptr;
     int n = ZvTuple_GET_SIZE(mro.get());
     for (int i = 0; i < n; i++) {
-        ZvObject *base = ZvTuple_GET_ITEM(mro.get(), i);
-        /* Classic classes will contribute their own dictionary here. */
-        if (!ZvType_Check(base)) continue;
-        ZvObject *dict = ((ZvTypeObject *)base)->tp_dict;
-        if (dict == nullptr) continue;
-        ZvObject *res = ZvDict_GetItem(dict, name);
+        /* Held: a classic class's dictionary can be replaced meanwhile. */
+        Ref dict = Ref::borrow(_ZvType_MroDict(ZvTuple_GET_ITEM(mro.get(), i)));
+        if (!dict) continue;
+        ZvObject *res = ZvDict_GetItem(dict.get(), name);
         if (res != nullptr) {
             Zv_INCREF(res);
             return res;
@@ -443,6 +448,39 @@ again:
     return -1;
 }
 
+/* Appends the classic order of `cls` to `list`: the class at its first
+ * visit, then each base the same way, depth first and left to right. */
+static int classic_mro(ZvObject *cls, ZvObject *list)
+{
+    for (int i = 0; i < ZvList_GET_SIZE(list); i++)
+        if (ZvList_GET_ITEM(list, i) == cls) return 0;
+    if (ZvList_Append(list, cls) < 0) return -1;
+    if (Zv_EnterRecursiveCall(" in the classic MRO")) return -1;
+    ZvObject *bases = ((ZvClassObject *)cls)->cl_bases;
+    Ref hold = Ref::borrow(bases);
+    int r = 0;
+    for (int i = 0; r == 0 && i < ZvTuple_GET_SIZE(bases); i++)
+        r = classic_mro(ZvTuple_GET_ITEM(bases, i), list);
+    Zv_LeaveRecursiveCall();
+    return r;
+}
+
+/* The list a base contributes to the merge: a copy of a type's MRO, or a
+ * classic class's classic order. */
+static ZvObject *base_mro_list(ZvObject *base)
+{
+    if (ZvClass_Check(base)) {
+        Ref list(ZvList_New(0));
+        if (!list || classic_mro(base, list.get()) < 0) return nullptr;
+        return list.release();
+    }
+    if (!ZvType_Check(base) || ((ZvTypeObject *)base)->tp_mro == nullptr) {
+        ZvErr_SetString(ZvExc_TypeError, "bases must be types");
+        return nullptr;
+    }
+    return ZvSequence_List(((ZvTypeObject *)base)->tp_mro);
+}
+
 static ZvObject *mro_implementation(ZvTypeObject *type)
 {
     if (type->tp_dict == nullptr && ZvType_Ready(type) < 0) return nullptr;
@@ -451,12 +489,7 @@ static ZvObject *mro_implementation(ZvTypeObject *type)
     Ref to_merge(ZvList_New(n + 1));
     if (!to_merge) return nullptr;
     for (int i = 0; i < n; i++) {
-        ZvObject *base = ZvTuple_GET_ITEM(bases, i);
-        if (!ZvType_Check(base) || ((ZvTypeObject *)base)->tp_mro == nullptr) {
-            ZvErr_SetString(ZvExc_TypeError, "bases must be types");
-            return nullptr;
-        }
-        ZvObject *l = ZvSequence_List(((ZvTypeObject *)base)->tp_mro);
+        ZvObject *l = base_mro_list(ZvTuple_GET_ITEM(bases, i));
         if (l == nullptr) return nullptr;
         ZvList_SET_ITEM(to_merge.get(), i, l);
     }
@@ -488,6 +521,7 @@ static int check_mro_result(ZvTypeObject *type, ZvObject *tuple)
     int n = ZvTuple_GET_SIZE(tuple);
     for (int i = 0; i < n; i++) {
         ZvObject *cls = ZvTuple_GET_ITEM(tuple, i);
+        if (ZvClass_Check(cls)) continue; /* a classic class adds no layout */
         if (!ZvType_Check(cls)) {
             ZvErr_Format(ZvExc_TypeError, "mro() returned a non-class ('%.500s')",
                          Zv_TYPE(cls)->tp_name);
@@ -581,6 +615,7 @@ static ZvTypeObject *best_base(ZvObject *bases)
     ZvTypeObject *base = nullptr, *winner = nullptr;
     for (int i = 0; i < n; i++) {
         ZvObject *b = ZvTuple_GET_ITEM(bases, i);
+        if (ZvClass_Check(b)) continue; /* classic bases add no layout */
         if (!ZvType_Check(b)) {
             ZvErr_SetString(ZvExc_TypeError, "bases must be types");
             return nullptr;
@@ -741,6 +776,8 @@ static int type_set_bases(ZvObject *op, ZvObject *value, void *)
     int n = ZvTuple_GET_SIZE(value);
     for (int i = 0; i < n; i++) {
         ZvObject *ob = ZvTuple_GET_ITEM(value, i);
+        /* A classic class cannot derive from a type: no cycle through it. */
+        if (ZvClass_Check(ob)) continue;
         if (!ZvType_Check(ob)) {
             ZvErr_Format(ZvExc_TypeError,
                          "%s.__bases__ must be tuple of old- or new-style classes, not '%s'",
@@ -1513,10 +1550,9 @@ static int add_methods(ZvTypeObject *type, ZvMethodDef *meth)
             }
             descr = ZvDescr_NewClassMethod(type, meth);
         } else if (meth->ml_flags & METH_STATIC) {
-            /* A built-in function without self has no __get__, so it is
-             * found unchanged through the class and its instances: what a
-             * static method wrapper gives. */
-            descr = ZvCFunction_New(meth, nullptr);
+            Ref cfunc(ZvCFunction_New(meth, nullptr));
+            if (!cfunc) return -1;
+            descr = ZvStaticMethod_New(cfunc.get());
         } else {
             descr = ZvDescr_NewMethod(type, meth);
         }
@@ -1921,7 +1957,14 @@ static int plan_slots(ZvObject *name, ZvObject *bases, ZvObject *dict, ZvTypeObj
     if (nbases > 1 && ((may_add_dict && !plan->add_dict) || (may_add_weak && !plan->add_weak))) {
         for (int i = 0; i < nbases; i++) {
             ZvObject *tmp = ZvTuple_GET_ITEM(bases, i);
-            if (tmp == (ZvObject *)base || !ZvType_Check(tmp)) continue;
+            if (tmp == (ZvObject *)base) continue;
+            if (ZvClass_Check(tmp)) {
+                /* A classic base's instances have both. */
+                plan->add_dict = may_add_dict;
+                plan->add_weak = may_add_weak;
+                break;
+            }
+            if (!ZvType_Check(tmp)) continue;
             auto *t = (ZvTypeObject *)tmp;
             if (may_add_dict && !plan->add_dict && t->tp_dictoffset != 0) plan->add_dict = true;
             if (may_add_weak && !plan->add_weak && t->tp_weaklistoffset != 0) plan->add_weak = true;
@@ -1939,7 +1982,9 @@ static int choose_metatype(ZvTypeObject **metatype, ZvObject *bases, ZvObject *a
     ZvTypeObject *winner = *metatype;
     int nbases = ZvTuple_GET_SIZE(bases);
     for (int i = 0; i < nbases; i++) {
-        ZvTypeObject *tmptype = Zv_TYPE(ZvTuple_GET_ITEM(bases, i));
+        ZvObject *b = ZvTuple_GET_ITEM(bases, i);
+        if (ZvClass_Check(b)) continue; /* classic bases have no say */
+        ZvTypeObject *tmptype = Zv_TYPE(b);
         if (ZvType_IsSubtype(winner, tmptype)) continue;
         if (ZvType_IsSubtype(tmptype, winner)) {
             winner = tmptype;
@@ -1981,8 +2026,13 @@ static int fill_class_dict(ZvTypeObject *type, ZvObject *dict)
         memcpy(tp_doc, ZvString_AS_STRING(doc), n);
         type->tp_doc = tp_doc;
     }
-    /* A plain function stored as __new__ becomes a static method once
-     * function objects exist; native callables need no wrapping. */
+    /* A plain function stored as __new__ is a static method: it receives
+     * the class explicitly.  Native callables need no wrapping. */
+    ZvObject *newobj = ZvDict_GetItemString(type->tp_dict, "__new__");
+    if (newobj != nullptr && ZvFunction_Check(newobj)) {
+        Ref sm(ZvStaticMethod_New(newobj));
+        if (!sm || ZvDict_SetItemString(type->tp_dict, "__new__", sm.get()) < 0) return -1;
+    }
     return 0;
 }
 

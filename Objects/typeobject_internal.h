@@ -59,6 +59,9 @@ ZvObject *_ZvType_LookupSpecial(ZvObject *self, const char *name, ZvObject **cac
 
 /* --- typeobject.cpp ------------------------------------------------------ */
 
+/* The dictionary an MRO entry contributes to lookups: a type's tp_dict,
+ * a classic class's own dictionary; NULL for anything else. */
+ZvObject *_ZvType_MroDict(ZvObject *entry);
 /* Calls visit(subclass, arg) for every live direct subclass; stops at and
  * returns the first non-zero result. */
 int _ZvType_ForEachSubclass(ZvTypeObject *type, int (*visit)(ZvTypeObject *, void *), void *arg);

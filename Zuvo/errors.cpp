@@ -6,50 +6,35 @@
  * prints it.  The indicator owns its three references; all NULL means no
  * error.  Only a real traceback object may sit in the traceback slot.
  *
- * Exception classes are, for now, the interim class records of
- * exceptions.cpp; instances arrive with classic classes, so normalizing
- * leaves the value as it was raised (see ZvErr_NormalizeException). */
+ * Exception classes are classic classes (exceptions.cpp).  Errors are
+ * usually set as a class with a plain value (a message string); the value
+ * becomes an instance of the class only when someone normalizes the error
+ * (an except clause binding it, the top-level printer), so raising stays
+ * cheap.  Anything else raised, such as a string, is an exception that
+ * matches only itself. */
 #include "zuvo.h"
-#include "exceptions_internal.h"
 
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
+#include "fileobject.h"
+#include "linereader.h"
+#include "sysmodule.h"
 #include "zvref.h"
 
 namespace {
 
-/* Whether `obj` is an exception class (as opposed to a string exception or
- * any other object raised as is). */
-bool is_exception_class(ZvObject *obj) { return obj != nullptr && _ZvExcClass_Check(obj); }
+/* Normalizing gives up after this many failures in a row (a class whose
+ * constructor keeps failing with an error of the same class would
+ * otherwise be retried for ever); the last error then stays as raised. */
+constexpr int MAX_NORMALIZE_ROUNDS = 32;
 
 /* Prints `obj` to the error stream; a failure to print is not reported
  * (there is nowhere left to report it). */
 void print_quietly(ZvObject *obj, FILE *f, int flags)
 {
     if (ZvObject_Print(obj, f, flags) != 0) ZvErr_Clear();
-}
-
-/* Reads one piece of a line into buf (at most size - 1 characters), with
- * universal newlines: "\r\n" and a lone "\r" become "\n".  Returns the
- * number of characters stored (0 at end of file). */
-size_t read_piece(FILE *fp, char *buf, size_t size)
-{
-    size_t n = 0;
-    while (n + 1 < size) {
-        int c = getc(fp);
-        if (c == EOF) break;
-        if (c == '\r') {
-            int next = getc(fp);
-            if (next != '\n' && next != EOF) ungetc(next, fp);
-            c = '\n';
-        }
-        buf[n++] = (char)c;
-        if (c == '\n') break;
-    }
-    buf[n] = '\0';
-    return n;
 }
 
 } // namespace
@@ -59,10 +44,11 @@ extern "C" {
 void ZvErr_Restore(ZvObject *type, ZvObject *value, ZvObject *traceback)
 {
     ZvThreadState *ts = ZvThreadState_Get();
-    /* Only a real traceback object may sit in the indicator; the traceback
-     * type arrives with the evaluation loop, so until then none is kept. */
-    Zv_XDECREF(traceback);
-    traceback = nullptr;
+    /* Only a real traceback object may sit in the indicator. */
+    if (traceback != nullptr && !ZvTraceBack_Check(traceback)) {
+        Zv_DECREF(traceback);
+        traceback = nullptr;
+    }
     ZvObject *oldtype = ts->curexc_type, *oldvalue = ts->curexc_value,
              *oldtb = ts->curexc_traceback;
     ts->curexc_type = type;
@@ -107,17 +93,28 @@ void ZvErr_Fetch(ZvObject **p_type, ZvObject **p_value, ZvObject **p_traceback)
 
 void ZvErr_Clear(void) { ZvErr_Restore(nullptr, nullptr, nullptr); }
 
+/* Exception classes given as (nested) tuples are searched item by item.
+ * `depth` bounds the nesting a program can build, so matching never runs
+ * out of native stack: a tuple nested deeper matches nothing. */
+static int given_exception_matches(ZvObject *err, ZvObject *exc, int depth)
+{
+    if (ZvTuple_Check(exc)) {
+        if (depth <= 0) return 0;
+        int n = ZvTuple_GET_SIZE(exc);
+        for (int i = 0; i < n; i++)
+            if (given_exception_matches(err, ZvTuple_GET_ITEM(exc, i), depth - 1)) return 1;
+        return 0;
+    }
+    if (ZvInstance_Check(err)) err = (ZvObject *)((ZvInstanceObject *)err)->in_class;
+    if (ZvClass_Check(err) && ZvClass_Check(exc)) return ZvClass_IsSubclass(err, exc);
+    /* Strings and other objects match only themselves. */
+    return err == exc;
+}
+
 int ZvErr_GivenExceptionMatches(ZvObject *err, ZvObject *exc)
 {
     if (err == nullptr || exc == nullptr) return 0;
-    if (ZvTuple_Check(exc)) {
-        int n = ZvTuple_GET_SIZE(exc);
-        for (int i = 0; i < n; i++)
-            if (ZvErr_GivenExceptionMatches(err, ZvTuple_GET_ITEM(exc, i))) return 1;
-        return 0;
-    }
-    if (is_exception_class(err) && is_exception_class(exc)) return _ZvExcClass_IsSubclass(err, exc);
-    return err == exc;
+    return given_exception_matches(err, exc, Zv_GetRecursionLimit());
 }
 
 int ZvErr_ExceptionMatches(ZvObject *exc)
@@ -125,18 +122,64 @@ int ZvErr_ExceptionMatches(ZvObject *exc)
     return ZvErr_GivenExceptionMatches(ZvErr_Occurred(), exc);
 }
 
-/* Makes the value fit the type.  A missing value becomes None; a type that
- * is not a class (a string exception) keeps its value as raised.  Building
- * an instance of the class from the value (steps 3 and 4 of the rules) needs
- * class instances, which arrive with classic classes; until then the value
- * stays as raised, which is what every reader of the indicator sees today. */
+/* The constructor arguments a raised value stands for: None none, a tuple
+ * its items, anything else itself. */
+static ZvObject *constructor_args(ZvObject *value)
+{
+    if (value == Zv_None) return ZvTuple_New(0);
+    if (ZvTuple_Check(value)) {
+        Zv_INCREF(value);
+        return value;
+    }
+    return ZvTuple_Pack(1, value);
+}
+
+/* Makes the value an instance of the class.  A missing value becomes
+ * None; a type that is not a class (a string exception) keeps its value
+ * as raised; an instance of the class or a subclass stays, the type
+ * becoming the instance's own class.  Otherwise the class is called with
+ * the value as its arguments; when that fails, the new error replaces the
+ * old one (keeping the old traceback unless it has its own) and is
+ * normalized in turn. */
 void ZvErr_NormalizeException(ZvObject **exc, ZvObject **val, ZvObject **tb)
 {
-    (void)tb;
-    if (*exc == nullptr) return;
-    if (*val == nullptr) {
-        Zv_INCREF(Zv_None);
-        *val = Zv_None;
+    for (int failures = 0;; failures++) {
+        ZvObject *type = *exc;
+        if (type == nullptr) return;
+        if (*val == nullptr) {
+            Zv_INCREF(Zv_None);
+            *val = Zv_None;
+        }
+        if (!ZvClass_Check(type)) return;
+        ZvObject *value = *val;
+        if (ZvInstance_Check(value)) {
+            auto *inclass = (ZvObject *)((ZvInstanceObject *)value)->in_class;
+            if (ZvClass_IsSubclass(inclass, type)) {
+                if (inclass != type) {
+                    Zv_INCREF(inclass);
+                    *exc = inclass;
+                    Zv_DECREF(type);
+                }
+                return;
+            }
+        }
+        if (failures >= MAX_NORMALIZE_ROUNDS) return;
+        zv::Ref args(constructor_args(value));
+        ZvObject *res = args ? ZvObject_Call(type, args.get(), nullptr) : nullptr;
+        args.reset();
+        if (res != nullptr) {
+            *val = res;
+            Zv_DECREF(value);
+            return;
+        }
+        Zv_DECREF(type);
+        Zv_DECREF(value);
+        ZvObject *initial_tb = *tb;
+        ZvErr_Fetch(exc, val, tb);
+        if (*tb == nullptr)
+            *tb = initial_tb;
+        else
+            Zv_XDECREF(initial_tb);
     }
 }
 
@@ -230,7 +273,7 @@ ZvObject *ZvErr_NewException(const char *name, ZvObject *base, ZvObject *dict)
     }
     if (base == nullptr) base = ZvExc_Exception;
     /* A base that is not a class makes a string exception. */
-    if (!is_exception_class(base)) return ZvString_FromString(name);
+    if (base == nullptr || !ZvClass_Check(base)) return ZvString_FromString(name);
     zv::Ref mydict;
     if (dict == nullptr) {
         mydict.reset(ZvDict_New());
@@ -242,28 +285,51 @@ ZvObject *ZvErr_NewException(const char *name, ZvObject *base, ZvObject *dict)
         if (!modname || ZvDict_SetItemString(dict, "__module__", modname.get()) < 0)
             return nullptr;
     }
-    return _ZvExcClass_New(dot + 1, base, dict);
+    zv::Ref classname(ZvString_FromString(dot + 1));
+    zv::Ref bases(ZvTuple_Pack(1, base));
+    if (!classname || !bases) return nullptr;
+    return ZvClass_New(bases.get(), dict, classname.get());
 }
 
 /* --- reporting ------------------------------------------------------------- */
 
-/* For errors that cannot propagate (destructors, callbacks).  The report goes
- * to the process's error stream; sys.stderr takes over once sys exists. */
+/* Writes what WriteUnraisable reports: to sys.stderr when it exists,
+ * else straight to the process's error stream. */
+static void write_unraisable_text(ZvObject *t, ZvObject *v, ZvObject *obj)
+{
+    ZvObject *f = ZvSys_GetObject("stderr");
+    if (f == nullptr) {
+        FILE *fp = stderr;
+        fputs("Exception ", fp);
+        if (t != nullptr) print_quietly(t, fp, Zv_PRINT_RAW);
+        if (v != nullptr && v != Zv_None) {
+            fputs(": ", fp);
+            print_quietly(v, fp, 0);
+        }
+        fputs(" in ", fp);
+        print_quietly(obj, fp, 0);
+        fputs(" ignored\n", fp);
+        fflush(fp);
+        return;
+    }
+    zv::Ref hold = zv::Ref::borrow(f); /* writing may replace sys.stderr */
+    ZvFile_WriteString("Exception ", f);
+    if (t != nullptr) ZvFile_WriteObject(t, f, Zv_PRINT_RAW);
+    if (v != nullptr && v != Zv_None) {
+        ZvFile_WriteString(": ", f);
+        ZvFile_WriteObject(v, f, 0);
+    }
+    ZvFile_WriteString(" in ", f);
+    ZvFile_WriteObject(obj, f, 0);
+    ZvFile_WriteString(" ignored\n", f);
+}
+
+/* For errors that cannot propagate (destructors, callbacks). */
 void ZvErr_WriteUnraisable(ZvObject *obj)
 {
     ZvObject *t, *v, *tb;
     ZvErr_Fetch(&t, &v, &tb);
-    FILE *f = stderr;
-    fputs("Exception ", f);
-    if (t != nullptr) print_quietly(t, f, Zv_PRINT_RAW);
-    if (v != nullptr && v != Zv_None) {
-        fputs(": ", f);
-        print_quietly(v, f, 0);
-    }
-    fputs(" in ", f);
-    print_quietly(obj, f, 0);
-    fputs(" ignored\n", f);
-    fflush(f);
+    write_unraisable_text(t, v, obj);
     ZvErr_Clear();
     Zv_XDECREF(t);
     Zv_XDECREF(v);
@@ -337,19 +403,10 @@ ZvObject *ZvErr_ProgramText(const char *filename, int lineno)
     FILE *fp = fopen(filename, "rb");
     if (fp == nullptr) return nullptr;
     char buf[1000];
-    size_t n = 0;
-    for (int i = 1; i < lineno; i++) {
-        do {
-            n = read_piece(fp, buf, sizeof buf);
-        } while (n > 0 && buf[n - 1] != '\n');
-        if (n == 0) break; /* end of file before the wanted line */
-    }
-    if (lineno == 1 || n > 0) n = read_piece(fp, buf, sizeof buf);
+    size_t n = zv::read_line(fp, lineno, buf, sizeof buf);
     fclose(fp);
     if (n == 0) return nullptr;
-    const char *p = buf;
-    while (*p == ' ' || *p == '\t' || *p == '\f') p++;
-    return ZvString_FromString(p);
+    return ZvString_FromString(zv::skip_blanks(buf));
 }
 
 } // extern "C"

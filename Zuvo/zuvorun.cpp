@@ -79,6 +79,7 @@ void free_type_caches()
 {
     ZvFrame_Fini();
     ZvCFunction_Fini();
+    ZvMethod_Fini();
     _Zv_ReleaseInternedStrings();
     ZvString_Fini();
     ZvTuple_Fini();

@@ -80,6 +80,39 @@ ZvAPI_DATA(ZvObject *) ZvExc_OverflowWarning;
 ZvAPI_DATA(ZvObject *) ZvExc_RuntimeWarning;
 ZvAPI_DATA(ZvObject *) ZvExc_FutureWarning;
 
+/* The Unicode errors' attributes, checked: encoding and reason must be
+ * byte strings, object a byte string for decode errors and a unicode
+ * string for encode and translate errors (which no object is until the
+ * unicode type exists); start and end are ints, clamped against the
+ * object's length when read.  Getters return a new reference or 0, and
+ * NULL or -1 with an error; setters 0 or -1. */
+ZvAPI_FUNC(ZvObject *) ZvUnicodeDecodeError_Create(const char *encoding, const char *object,
+                                                   int length, int start, int end,
+                                                   const char *reason);
+ZvAPI_FUNC(ZvObject *) ZvUnicodeEncodeError_GetEncoding(ZvObject *);
+ZvAPI_FUNC(ZvObject *) ZvUnicodeDecodeError_GetEncoding(ZvObject *);
+ZvAPI_FUNC(ZvObject *) ZvUnicodeEncodeError_GetObject(ZvObject *);
+ZvAPI_FUNC(ZvObject *) ZvUnicodeDecodeError_GetObject(ZvObject *);
+ZvAPI_FUNC(ZvObject *) ZvUnicodeTranslateError_GetObject(ZvObject *);
+ZvAPI_FUNC(int) ZvUnicodeEncodeError_GetStart(ZvObject *, int *);
+ZvAPI_FUNC(int) ZvUnicodeDecodeError_GetStart(ZvObject *, int *);
+ZvAPI_FUNC(int) ZvUnicodeTranslateError_GetStart(ZvObject *, int *);
+ZvAPI_FUNC(int) ZvUnicodeEncodeError_SetStart(ZvObject *, int);
+ZvAPI_FUNC(int) ZvUnicodeDecodeError_SetStart(ZvObject *, int);
+ZvAPI_FUNC(int) ZvUnicodeTranslateError_SetStart(ZvObject *, int);
+ZvAPI_FUNC(int) ZvUnicodeEncodeError_GetEnd(ZvObject *, int *);
+ZvAPI_FUNC(int) ZvUnicodeDecodeError_GetEnd(ZvObject *, int *);
+ZvAPI_FUNC(int) ZvUnicodeTranslateError_GetEnd(ZvObject *, int *);
+ZvAPI_FUNC(int) ZvUnicodeEncodeError_SetEnd(ZvObject *, int);
+ZvAPI_FUNC(int) ZvUnicodeDecodeError_SetEnd(ZvObject *, int);
+ZvAPI_FUNC(int) ZvUnicodeTranslateError_SetEnd(ZvObject *, int);
+ZvAPI_FUNC(ZvObject *) ZvUnicodeEncodeError_GetReason(ZvObject *);
+ZvAPI_FUNC(ZvObject *) ZvUnicodeDecodeError_GetReason(ZvObject *);
+ZvAPI_FUNC(ZvObject *) ZvUnicodeTranslateError_GetReason(ZvObject *);
+ZvAPI_FUNC(int) ZvUnicodeEncodeError_SetReason(ZvObject *, const char *);
+ZvAPI_FUNC(int) ZvUnicodeDecodeError_SetReason(ZvObject *, const char *);
+ZvAPI_FUNC(int) ZvUnicodeTranslateError_SetReason(ZvObject *, const char *);
+
 ZV_END_DECLS
 
 #endif /* ZVERRORS_H */

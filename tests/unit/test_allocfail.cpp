@@ -352,6 +352,46 @@ TEST_F(AllocFailTest, ClassCreation)
     });
 }
 
+// Classic classes, their instances, bound methods and exception instances
+// made by normalizing an error.
+TEST_F(AllocFailTest, ClassicClassesAndExceptions)
+{
+    Owned one(zv_int(1));
+    Owned negate(ZvCFunction_New(&negate_def, nullptr));
+    drive([&](Injector &inj) {
+        Owned cls(inj.run([&]() -> ZvObject * {
+            Owned n(ZvString_FromString("C")), d(ZvDict_New());
+            if (!n || !d || ZvDict_SetItemString(d, "__neg__", negate) < 0) return nullptr;
+            return ZvClass_New(nullptr, d, n);
+        }));
+        if (cls) {
+            Owned obj(inj.run([&] { return ZvObject_CallObject(cls, nullptr); }));
+            if (obj) {
+                inj.run_status([&] { return ZvObject_SetAttrString(obj, "a", one); });
+                Owned r(inj.run([&] { return ZvObject_Repr(obj); }));
+                Owned m(inj.run([&] { return ZvMethod_New(negate, obj, cls); }));
+            }
+            Owned sub(inj.run([&] { return ZvErr_NewException("m.E", nullptr, nullptr); }));
+        }
+        Owned exc(inj.run([&]() -> ZvObject * {
+            ZvObject *t = ZvExc_KeyError, *v = one.get(), *tb = nullptr;
+            Zv_INCREF(t);
+            Zv_INCREF(v);
+            ZvErr_NormalizeException(&t, &v, &tb);
+            // Out of memory while normalizing: MemoryError, normalized.
+            bool ok = ZvInstance_Check(v) &&
+                      ZvObject_IsInstance(v, t == ZvExc_KeyError ? ZvExc_KeyError : ZvExc_MemoryError);
+            if (t != ZvExc_KeyError) ZvErr_Restore(t, v, tb);
+            if (t == ZvExc_KeyError) {
+                Zv_DECREF(t);
+                Zv_XDECREF(tb);
+            }
+            EXPECT_TRUE(ok);
+            return t == ZvExc_KeyError ? v : nullptr;
+        }));
+    });
+}
+
 TEST_F(AllocFailTest, ParsingAFile)
 {
     // The grammar's accelerators are built by the first parse, and failing

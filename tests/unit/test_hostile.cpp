@@ -420,3 +420,55 @@ TEST_F(HostileTest, SequenceProtocolRereadsSlotsAfterLen)
     }
     emptied_class = nullptr;
 }
+
+// Classic class and instance lookups hold what they search: a key's
+// __eq__ replaces the dictionary being searched, the bases being walked
+// and the instance's class, and nothing is read after it was freed.
+TEST_F(HostileTest, ClassicLookupsSurviveKeysThatReplaceWhatIsSearched)
+{
+    EqHook reset;
+    Owned K(key_class("K"));
+    Owned x(zv_string("x")), one(zv_int(1));
+    int hx = ZvObject_Hash(x);
+    auto classic = [](const char *name, ZvObject *bases, ZvObject *dict) {
+        Owned n(zv_string(name));
+        return ZvClass_New(bases, dict, n);
+    };
+    Owned base_dict(ZvDict_New()), sub_dict(ZvDict_New());
+    Owned k(key(K, hx));
+    ZvDict_SetItem(base_dict, k, one);
+    ZvDict_SetItem(sub_dict, k, one);
+    Owned odict(ZvDict_New());
+    Owned B(classic("B", nullptr, base_dict)), Other(classic("O", nullptr, odict));
+    Owned bases(zv_tuple({B.get()}));
+    Owned S(classic("S", bases, sub_dict));
+    Zv_CLEAR(base_dict.p);
+    Zv_CLEAR(sub_dict.p);
+    Owned empty_bases(ZvTuple_New(0));
+
+    // Searching S's dictionary replaces it and S's bases.
+    on_eq = [&](ZvObject *, ZvObject *) {
+        on_eq = nullptr;
+        Owned fresh(ZvDict_New());
+        ZvObject_SetAttrString(S, "__dict__", fresh);
+        ZvObject_SetAttrString(S, "__bases__", empty_bases);
+    };
+    Owned r1(ZvObject_GetAttr(S, x));
+    EXPECT_EQ(r1.get(), nullptr);
+    EXPECT_TRUE(zv_raised(ZvExc_AttributeError));
+
+    // Searching an instance's dictionary replaces it and its class.
+    Owned idict(ZvDict_New());
+    ZvDict_SetItem(idict, k, one);
+    Owned b(ZvInstance_NewRaw(B, idict));
+    Zv_CLEAR(idict.p);
+    on_eq = [&](ZvObject *, ZvObject *) {
+        on_eq = nullptr;
+        Owned fresh(ZvDict_New());
+        ZvObject_SetAttrString(b, "__dict__", fresh);
+        ZvObject_SetAttrString(b, "__class__", Other);
+    };
+    Owned r2(ZvObject_GetAttr(b, x));
+    EXPECT_EQ(r2.get(), nullptr);
+    EXPECT_TRUE(zv_raised(ZvExc_AttributeError));
+}

@@ -1,0 +1,135 @@
+// Cells, classmethod and staticmethod (and the static methods of type
+// tables), through the C API.
+#include <string>
+
+#include "typetest.h"
+
+namespace {
+
+using FuncTest = ZvTest;
+
+std::string R(ZvObject *owned)
+{
+    if (owned == nullptr) return "!" + zv_error_text();
+    std::string s = zv_repr(owned);
+    Zv_DECREF(owned);
+    return s;
+}
+
+// Returns its arguments (self first, when bound).
+ZvObject *fn_args(ZvObject *self, ZvObject *args)
+{
+    if (self == nullptr) {
+        Zv_INCREF(args);
+        return args;
+    }
+    Owned head(zv_tuple({self}));
+    return ZvSequence_Concat(head, args);
+}
+ZvMethodDef args_def = {"args", fn_args, METH_VARARGS, nullptr};
+ZvMethodDef static_defs[] = {
+    {"smeth", fn_args, METH_VARARGS | METH_STATIC, nullptr},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+ZvTypeObject StaticHolder_Type = {
+    ZvObject_HEAD_INIT(&ZvType_Type) 0, "StaticHolder", sizeof(ZvObject), 0,
+};
+
+} // namespace
+
+TEST_F(FuncTest, CellsHoldOneValue)
+{
+    Owned one(zv_int(1)), two(zv_int(2));
+    Owned empty(ZvCell_New(nullptr)), full(ZvCell_New(one));
+    EXPECT_EQ(ZvCell_Get(empty), nullptr);
+    EXPECT_EQ(ZvErr_Occurred(), nullptr) << "an empty cell is no error";
+    EXPECT_EQ(R(ZvCell_Get(full)), "1");
+    std::string r = zv_repr(empty);
+    EXPECT_EQ(r.rfind("<cell at 0x", 0), 0u);
+    EXPECT_EQ(r.substr(r.size() - 8), ": empty>");
+    EXPECT_NE(zv_repr(full).find(": int object at 0x"), std::string::npos);
+
+    // Empty sorts first; full cells compare their contents.
+    Owned full2(ZvCell_New(two)), empty2(ZvCell_New(nullptr));
+    EXPECT_EQ(ZvObject_Compare(empty, full), -1);
+    EXPECT_EQ(ZvObject_Compare(full, empty), 1);
+    EXPECT_EQ(ZvObject_Compare(empty, empty2), 0);
+    EXPECT_EQ(ZvObject_Compare(full, full2), -1);
+
+    EXPECT_EQ(ZvCell_Set(full, two), 0);
+    EXPECT_EQ(ZvObject_Compare(full, full2), 0);
+    EXPECT_EQ(ZvCell_Set(full, nullptr), 0);
+    EXPECT_EQ(ZvCell_Get(full), nullptr);
+    EXPECT_EQ(ZvCell_Set(one, two), -1);
+    EXPECT_EQ(zv_error_text(), "bad argument to internal function");
+    EXPECT_EQ(ZvCell_Get(one), nullptr);
+    EXPECT_EQ(zv_error_text(), "bad argument to internal function");
+}
+
+TEST_F(FuncTest, ClassmethodAndStaticmethodWrapCallables)
+{
+    Owned one(zv_int(1));
+    Owned f(ZvCFunction_New(&args_def, nullptr));
+    ZvObject *cm_type = ZV_TYPE_OBJ(ZvClassMethod_Type), *sm_type = ZV_TYPE_OBJ(ZvStaticMethod_Type);
+    Owned cm(zv_call(cm_type, {f.get()})), sm(zv_call(sm_type, {f.get()}));
+    ASSERT_NE(cm.get(), nullptr);
+    ASSERT_NE(sm.get(), nullptr);
+    EXPECT_EQ(R(zv_call(cm_type, {one.get()})), "!'int' object is not callable");
+    EXPECT_NE(R(zv_call(sm_type, {one.get()})).find("staticmethod"), std::string::npos)
+        << "a static method of anything";
+    EXPECT_EQ(R(zv_call(cm_type)), "!classmethod expected 1 arguments, got 0");
+    Owned kw(Zv_BuildValue("{s:O}", "f", f.get()));
+    EXPECT_EQ(R(zv_call(sm_type, {}, kw)), "!staticmethod does not take keyword arguments");
+    EXPECT_EQ(std::string(ZvClassMethod_Type.tp_doc).rfind(
+                  "classmethod(function) -> method\n\nConvert a function to be a class method.", 0),
+              0u);
+
+    // Fetched through a new-style class and its instance.
+    Owned T(zv_class("T", {ZV_TYPE_OBJ(ZvBaseObject_Type)}, {{"c", cm.get()}, {"s", sm.get()}}));
+    Owned t(zv_call(T));
+    Owned via_class(zv_getattr(T, "c")), via_inst(zv_getattr(t, "c"));
+    EXPECT_EQ(ZvMethod_GET_SELF(via_class.get()), T.get());
+    EXPECT_EQ(ZvMethod_GET_SELF(via_inst.get()), T.get()) << "the instance's type";
+    EXPECT_EQ(ZvMethod_GET_CLASS(via_class.get()), ZV_TYPE_OBJ(ZvType_Type));
+    EXPECT_EQ(R(zv_call(via_inst, {one.get()})).substr(0, 1), "(");
+    Owned s1(zv_getattr(T, "s")), s2(zv_getattr(t, "s"));
+    EXPECT_EQ(s1.get(), f.get());
+    EXPECT_EQ(s2.get(), f.get());
+
+    // Through a classic class too.
+    Owned d(Zv_BuildValue("{s:O,s:O}", "c", cm.get(), "s", sm.get()));
+    Owned C(ZvClass_New(nullptr, d, Owned(zv_string("C"))));
+    Owned c(zv_call(C));
+    Owned cc(zv_getattr(c, "c")), cs(zv_getattr(c, "s"));
+    EXPECT_EQ(ZvMethod_GET_SELF(cc.get()), C.get());
+    EXPECT_EQ(cs.get(), f.get());
+
+    // Made without running the constructor: the callable is missing.
+    Owned raw_cm(ZvType_GenericNew(&ZvClassMethod_Type, nullptr, nullptr));
+    Owned raw_sm(ZvType_GenericNew(&ZvStaticMethod_Type, nullptr, nullptr));
+    EXPECT_EQ(R(ZvClassMethod_Type.tp_descr_get(raw_cm, t, T)), "!uninitialized classmethod object");
+    EXPECT_EQ(R(ZvStaticMethod_Type.tp_descr_get(raw_sm, t, T)), "!uninitialized staticmethod object");
+    EXPECT_EQ(ZvClassMethod_New(nullptr), nullptr);
+    EXPECT_EQ(zv_error_text(), "bad argument to internal function");
+    Owned made(ZvStaticMethod_New(f));
+    EXPECT_EQ(Zv_TYPE(made.get()), &ZvStaticMethod_Type);
+}
+
+TEST_F(FuncTest, TypeTablesStaticMethodsAreStaticmethodObjects)
+{
+    StaticHolder_Type.tp_flags = Zv_TPFLAGS_DEFAULT;
+    StaticHolder_Type.tp_methods = static_defs;
+    StaticHolder_Type.tp_new = ZvType_GenericNew;
+    ASSERT_EQ(ZvType_Ready(&StaticHolder_Type), 0);
+    ZvObject *raw = ZvDict_GetItemString(StaticHolder_Type.tp_dict, "smeth");
+    ASSERT_NE(raw, nullptr);
+    EXPECT_EQ(Zv_TYPE(raw), &ZvStaticMethod_Type);
+    Owned one(zv_int(1));
+    Owned via_type(zv_getattr(ZV_TYPE_OBJ(StaticHolder_Type), "smeth"));
+    EXPECT_TRUE(ZvCFunction_Check(via_type.get()));
+    EXPECT_EQ(R(zv_call(via_type, {one.get()})), "(1,)") << "no self is passed";
+    Owned inst(zv_call(ZV_TYPE_OBJ(StaticHolder_Type)));
+    Owned via_inst(zv_getattr(inst, "smeth"));
+    EXPECT_EQ(R(zv_call(via_inst, {one.get()})), "(1,)");
+}
