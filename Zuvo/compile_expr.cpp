@@ -550,7 +550,6 @@ void com_call_function(Compiling *c, node *n)
     std::vector<std::string> keywords;
     int npositional = 0, nkeywords = 0;
     bool star = false, dstar = false;
-    int lineno = LINENO(n);
     for (int i = 0; i < NCH(n); i++) {
         node *ch = CHILD(n, i);
         if (TYPE(ch) == COMMA) continue;
@@ -559,10 +558,9 @@ void com_call_function(Compiling *c, node *n)
             com_node(c, CHILD(n, ++i));
             continue;
         }
-        if (LINENO(ch) != lineno) {
-            lineno = LINENO(ch);
-            com_set_lineno(c, lineno);
-        }
+        // An argument that starts on another line than the current one
+        // gets a line entry of its own.
+        if (LINENO(ch) != c->c_lineno) com_set_lineno(c, LINENO(ch));
         if (com_argument(c, ch, keywords)) {
             nkeywords++;
         } else {

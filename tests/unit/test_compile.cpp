@@ -84,13 +84,15 @@ std::string disassemble(ZvObject *code)
     return ZvString_AS_STRING(d.get());
 }
 
-// The nested code object that is constant `i` of `co`.
-ZvObject *nested(ZvObject *co, int i)
+
+// The code objects among the constants of `co`, in order.
+std::vector<ZvObject *> nested_codes(ZvObject *co)
 {
+    std::vector<ZvObject *> out;
     ZvObject *consts = ((ZvCodeObject *)co)->co_consts;
-    if (i >= ZvTuple_GET_SIZE(consts)) return nullptr;
-    ZvObject *v = ZvTuple_GET_ITEM(consts, i);
-    return ZvCode_Check(v) ? v : nullptr;
+    for (int i = 0; i < ZvTuple_GET_SIZE(consts); i++)
+        if (ZvCode_Check(ZvTuple_GET_ITEM(consts, i))) out.push_back(ZvTuple_GET_ITEM(consts, i));
+    return out;
 }
 
 // The first code-object constant of `co`.
@@ -102,35 +104,434 @@ ZvObject *first_nested(ZvObject *co)
     return nullptr;
 }
 
-std::string listing(const std::string &src, int depth = 0)
+
+// One instruction of a listing.
+struct Insn {
+    int offset;
+    std::string name, arg, note;
+};
+
+std::vector<Insn> parse_listing(const std::string &text)
+{
+    std::vector<Insn> out;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t eol = text.find('\n', pos);
+        std::string line = text.substr(pos, eol - pos);
+        pos = eol == std::string::npos ? text.size() : eol + 1;
+        Insn in;
+        size_t p = 0;
+        in.offset = std::stoi(line, &p);
+        line = line.substr(p + 1);
+        size_t paren = line.find(" (");
+        if (paren != std::string::npos) {
+            in.note = line.substr(paren + 2, line.size() - paren - 3);
+            line = line.substr(0, paren);
+        }
+        size_t space = line.find(' ');
+        in.name = line.substr(0, space);
+        if (space != std::string::npos) in.arg = line.substr(space + 1);
+        out.push_back(in);
+    }
+    return out;
+}
+
+// A one-line form of a listing: "LOAD_NAME a, LOAD_CONST 1, COMPARE_OP <,
+// JUMP_IF_FALSE >7, ...": names, constants and variables by what they
+// designate, counts by number, comparisons by operator, and jump targets
+// as the index of the target instruction.  A module's closing
+// "LOAD_CONST None, RETURN_VALUE" is left out when `strip_tail` is set (a
+// jump there shows as one past the last instruction shown).
+std::string compact(ZvObject *code, bool strip_tail)
+{
+    std::vector<Insn> insns = parse_listing(disassemble(code));
+    std::vector<std::string> tokens;
+    for (const Insn &in : insns) {
+        std::string t = in.name;
+        if (in.note.compare(0, 3, "to ") == 0) {
+            int target = std::stoi(in.note.substr(3));
+            std::string where = "?";
+            for (size_t k = 0; k < insns.size(); k++)
+                if (insns[k].offset == target) where = std::to_string(k);
+            t += " >" + where;
+        } else if (!in.arg.empty()) {
+            t += " " + (in.note.empty() ? in.arg : in.note);
+        }
+        tokens.push_back(t);
+    }
+    if (strip_tail && tokens.size() >= 2 && tokens.back() == "RETURN_VALUE" &&
+        tokens[tokens.size() - 2] == "LOAD_CONST None")
+        tokens.resize(tokens.size() - 2);
+    std::string out;
+    for (const auto &t : tokens) out += (out.empty() ? "" : ", ") + t;
+    return out;
+}
+
+// The compact listing of a module snippet (depth 0) or of its first nested
+// code object, depth levels down.
+std::string ops(const std::string &src, int depth = 0)
 {
     Compiled c(src);
     if (c.code == nullptr) return "error " + c.error;
     ZvObject *co = c.code;
     for (int i = 0; i < depth && co; i++) co = first_nested(co);
     if (co == nullptr) return "<no nested code>";
-    return disassemble(co);
+    return compact(co, depth == 0);
 }
 
+// The line table as "firstline: addr,line addr,line ...".
+std::string lnotab_of(ZvObject *code)
+{
+    ZvCodeObject *co = (ZvCodeObject *)code;
+    std::string out = std::to_string(co->co_firstlineno) + ":";
+    auto *p = (const unsigned char *)ZvString_AS_STRING(co->co_lnotab);
+    for (int i = 0; i + 1 < ZvString_GET_SIZE(co->co_lnotab); i += 2)
+        out += " " + std::to_string(p[i]) + "," + std::to_string(p[i + 1]);
+    return out;
+}
+
+// Sets Zv_OptimizeFlag for the life of the guard.
+struct Optimize {
+    int saved = Zv_OptimizeFlag;
+    explicit Optimize(int level) { Zv_OptimizeFlag = level; }
+    ~Optimize() { Zv_OptimizeFlag = saved; }
+};
+
+std::string repeat(const std::string &s, int n)
+{
+    std::string out;
+    for (int i = 0; i < n; i++) out += s;
+    return out;
+}
 } // namespace
 
 class Compile : public ZvTest {};
 
-TEST_F(Compile, Explore)
+
+struct Case {
+    const char *src;
+    const char *expected;
+};
+
+// Module-level statements, without the closing LOAD_CONST None, RETURN_VALUE.
+TEST_F(Compile, Statements)
 {
-    const char *srcs[] = {
-        "x = 1\n",
-        "-5\n",
-        "a < b < c\n",
-        "def f(a, (b, c)): pass\n",
-        "for i in x:\n    print i\nelse:\n    pass\n",
-        "try:\n    f()\nexcept E, e:\n    g()\nexcept:\n    h()\nelse:\n    k()\n",
-        "[x*2 for x in y if x]\n",
-        "print >>f, x,\n",
-        "x[1:2] += 3\n",
+    const Case cases[] = {
+        {"x = y = z\n", "LOAD_NAME z, DUP_TOP, STORE_NAME x, STORE_NAME y"},
+        {"a, (b, [c]) = e\n",
+         "LOAD_NAME e, UNPACK_SEQUENCE 2, STORE_NAME a, UNPACK_SEQUENCE 2, STORE_NAME b, "
+         "UNPACK_SEQUENCE 1, STORE_NAME c"},
+        {"x, = y\n", "LOAD_NAME y, UNPACK_SEQUENCE 1, STORE_NAME x"},
+        {"a.b = c\n", "LOAD_NAME c, LOAD_NAME a, STORE_ATTR b"},
+        {"a[b] = c\n", "LOAD_NAME c, LOAD_NAME a, LOAD_NAME b, STORE_SUBSCR"},
+        {"a[1:2] = c; a[:] = c\n",
+         "LOAD_NAME c, LOAD_NAME a, LOAD_CONST 1, LOAD_CONST 2, STORE_SLICE_3, LOAD_NAME c, "
+         "LOAD_NAME a, STORE_SLICE_0"},
+        {"a[:2, ...] = c\n",
+         "LOAD_NAME c, LOAD_NAME a, LOAD_CONST None, LOAD_CONST 2, BUILD_SLICE 2, "
+         "LOAD_CONST Ellipsis, BUILD_TUPLE 2, STORE_SUBSCR"},
+        {"del a.b, c[1], d[1:2], e[:], f[1:], g[:2], (h, [i])\n",
+         "LOAD_NAME a, DELETE_ATTR b, LOAD_NAME c, LOAD_CONST 1, DELETE_SUBSCR, LOAD_NAME d, "
+         "LOAD_CONST 1, LOAD_CONST 2, DELETE_SLICE_3, LOAD_NAME e, DELETE_SLICE_0, LOAD_NAME f, "
+         "LOAD_CONST 1, DELETE_SLICE_1, LOAD_NAME g, LOAD_CONST 2, DELETE_SLICE_2, DELETE_NAME h, "
+         "DELETE_NAME i"},
+        // Augmented assignment evaluates its target once, for every kind.
+        {"x += 1\n", "LOAD_NAME x, LOAD_CONST 1, INPLACE_ADD, STORE_NAME x"},
+        {"a.b -= 1\n",
+         "LOAD_NAME a, DUP_TOP, LOAD_ATTR b, LOAD_CONST 1, INPLACE_SUBTRACT, ROT_TWO, STORE_ATTR b"},
+        {"a[k] *= 1\n",
+         "LOAD_NAME a, LOAD_NAME k, DUP_TOPX 2, BINARY_SUBSCR, LOAD_CONST 1, INPLACE_MULTIPLY, "
+         "ROT_THREE, STORE_SUBSCR"},
+        {"a[:] /= 1\n",
+         "LOAD_NAME a, DUP_TOP, SLICE_0, LOAD_CONST 1, INPLACE_DIVIDE, ROT_TWO, STORE_SLICE_0"},
+        {"a[1:] //= 1\n",
+         "LOAD_NAME a, LOAD_CONST 1, DUP_TOPX 2, SLICE_1, LOAD_CONST 1, INPLACE_FLOOR_DIVIDE, "
+         "ROT_THREE, STORE_SLICE_1"},
+        {"a[:2] %= 1\n",
+         "LOAD_NAME a, LOAD_CONST 2, DUP_TOPX 2, SLICE_2, LOAD_CONST 1, INPLACE_MODULO, "
+         "ROT_THREE, STORE_SLICE_2"},
+        {"a[1:2] **= 3\n",
+         "LOAD_NAME a, LOAD_CONST 1, LOAD_CONST 2, DUP_TOPX 3, SLICE_3, LOAD_CONST 3, "
+         "INPLACE_POWER, ROT_FOUR, STORE_SLICE_3"},
+        {"x <<= 1; x >>= 1; x &= 1; x ^= 1; x |= 1\n",
+         "LOAD_NAME x, LOAD_CONST 1, INPLACE_LSHIFT, STORE_NAME x, LOAD_NAME x, LOAD_CONST 1, "
+         "INPLACE_RSHIFT, STORE_NAME x, LOAD_NAME x, LOAD_CONST 1, INPLACE_AND, STORE_NAME x, "
+         "LOAD_NAME x, LOAD_CONST 1, INPLACE_XOR, STORE_NAME x, LOAD_NAME x, LOAD_CONST 1, "
+         "INPLACE_OR, STORE_NAME x"},
+        {"print\n", "PRINT_NEWLINE"},
+        {"print a, b\n", "LOAD_NAME a, PRINT_ITEM, LOAD_NAME b, PRINT_ITEM, PRINT_NEWLINE"},
+        {"print a,\n", "LOAD_NAME a, PRINT_ITEM"},
+        {"print >>f\n", "LOAD_NAME f, PRINT_NEWLINE_TO"},
+        {"print >>f, a, b\n",
+         "LOAD_NAME f, DUP_TOP, LOAD_NAME a, ROT_TWO, PRINT_ITEM_TO, DUP_TOP, LOAD_NAME b, "
+         "ROT_TWO, PRINT_ITEM_TO, PRINT_NEWLINE_TO"},
+        // The stream is consumed and no newline is printed.
+        {"print >>f, x,\n", "LOAD_NAME f, DUP_TOP, LOAD_NAME x, ROT_TWO, PRINT_ITEM_TO, POP_TOP"},
+        {"pass\nglobal x\n'just a string'\n", ""},
+        {"raise\nraise E\nraise E, v\nraise E, v, t\n",
+         "RAISE_VARARGS 0, LOAD_NAME E, RAISE_VARARGS 1, LOAD_NAME E, LOAD_NAME v, RAISE_VARARGS "
+         "2, LOAD_NAME E, LOAD_NAME v, LOAD_NAME t, RAISE_VARARGS 3"},
+        {"exec c\nexec c in g\nexec c in g, l\n",
+         "LOAD_NAME c, LOAD_CONST None, DUP_TOP, EXEC_STMT, LOAD_NAME c, LOAD_NAME g, DUP_TOP, "
+         "EXEC_STMT, LOAD_NAME c, LOAD_NAME g, LOAD_NAME l, EXEC_STMT"},
+        {"assert x, 'm'\n",
+         "LOAD_NAME x, JUMP_IF_TRUE >6, POP_TOP, LOAD_GLOBAL AssertionError, LOAD_CONST 'm', "
+         "RAISE_VARARGS 2, POP_TOP"},
+        {"import a.b.c\n", "LOAD_CONST None, IMPORT_NAME a.b.c, STORE_NAME a"},
+        {"import a.b.c as d, e\n",
+         "LOAD_CONST None, IMPORT_NAME a.b.c, LOAD_ATTR b, LOAD_ATTR c, STORE_NAME d, "
+         "LOAD_CONST None, IMPORT_NAME e, STORE_NAME e"},
+        {"from m import x as y, z\n",
+         "LOAD_CONST ('x', 'z'), IMPORT_NAME m, IMPORT_FROM x, STORE_NAME y, IMPORT_FROM z, "
+         "STORE_NAME z, POP_TOP"},
+        {"from m import (x,)\n",
+         "LOAD_CONST ('x',), IMPORT_NAME m, IMPORT_FROM x, STORE_NAME x, POP_TOP"},
+        {"from a.b import *\n", "LOAD_CONST ('*',), IMPORT_NAME a.b, IMPORT_STAR"},
+        {"if a:\n    b\nelif c:\n    d\nelse:\n    e\n",
+         "LOAD_NAME a, JUMP_IF_FALSE >6, POP_TOP, LOAD_NAME b, POP_TOP, JUMP_FORWARD >16, POP_TOP, "
+         "LOAD_NAME c, JUMP_IF_FALSE >13, POP_TOP, LOAD_NAME d, POP_TOP, JUMP_FORWARD >16, POP_TOP, "
+         "LOAD_NAME e, POP_TOP"},
+        // Branches whose test is a constant false value generate nothing.
+        {"if 0:\n    a\nelif '':\n    b\nelif 0x0L:\n    c\nelse:\n    d\n",
+         "LOAD_NAME d, POP_TOP"},
+        {"if 0xe:\n    a\n", "LOAD_CONST 14, JUMP_IF_FALSE >6, POP_TOP, LOAD_NAME a, POP_TOP, "
+                            "JUMP_FORWARD >7, POP_TOP"},
+        {"if 'abcd':\n    a\n", "LOAD_CONST 'abcd', JUMP_IF_FALSE >6, POP_TOP, LOAD_NAME a, "
+                                "POP_TOP, JUMP_FORWARD >7, POP_TOP"},
+        {"while x:\n    break\nelse:\n    y\n",
+         "SETUP_LOOP >10, LOAD_NAME x, JUMP_IF_FALSE >6, POP_TOP, BREAK_LOOP, JUMP_ABSOLUTE >1, "
+         "POP_TOP, POP_BLOCK, LOAD_NAME y, POP_TOP"},
+        {"for i in x:\n    continue\nelse:\n    y\n",
+         "SETUP_LOOP >10, LOAD_NAME x, GET_ITER, FOR_ITER >7, STORE_NAME i, JUMP_ABSOLUTE >3, "
+         "JUMP_ABSOLUTE >3, POP_BLOCK, LOAD_NAME y, POP_TOP"},
+        // continue inside a try block unwinds it first.
+        {"for i in x:\n    try:\n        continue\n    except:\n        pass\n",
+         "SETUP_LOOP >16, LOAD_NAME x, GET_ITER, FOR_ITER >15, STORE_NAME i, SETUP_EXCEPT >9, "
+         "CONTINUE_LOOP >3, POP_BLOCK, JUMP_FORWARD >14, POP_TOP, POP_TOP, POP_TOP, JUMP_FORWARD "
+         ">14, END_FINALLY, JUMP_ABSOLUTE >3, POP_BLOCK"},
+        {"while 1:\n    try:\n        pass\n    finally:\n        break\n",
+         "SETUP_LOOP >12, LOAD_CONST 1, JUMP_IF_FALSE >10, POP_TOP, SETUP_FINALLY >7, POP_BLOCK, "
+         "LOAD_CONST None, BREAK_LOOP, END_FINALLY, JUMP_ABSOLUTE >1, POP_TOP, POP_BLOCK"},
+        {"try:\n    a\nexcept E, (x, y):\n    b\nexcept:\n    c\nelse:\n    d\n",
+         "SETUP_EXCEPT >5, LOAD_NAME a, POP_TOP, POP_BLOCK, JUMP_FORWARD >26, DUP_TOP, LOAD_NAME "
+         "E, COMPARE_OP exception match, JUMP_IF_FALSE >18, POP_TOP, POP_TOP, UNPACK_SEQUENCE 2, "
+         "STORE_NAME x, STORE_NAME y, POP_TOP, LOAD_NAME b, POP_TOP, JUMP_FORWARD >28, POP_TOP, "
+         "POP_TOP, POP_TOP, POP_TOP, LOAD_NAME c, POP_TOP, JUMP_FORWARD >28, END_FINALLY, "
+         "LOAD_NAME d, POP_TOP"},
+        {"try:\n    a\nfinally:\n    b\n",
+         "SETUP_FINALLY >5, LOAD_NAME a, POP_TOP, POP_BLOCK, LOAD_CONST None, LOAD_NAME b, "
+         "POP_TOP, END_FINALLY"},
+        {"@a.b(1)\n@c\ndef f(x=2): pass\n",
+         "LOAD_NAME a, LOAD_ATTR b, LOAD_CONST 1, CALL_FUNCTION 1, LOAD_NAME c, LOAD_CONST 2, "
+         "LOAD_CONST <code object f, line 1>, MAKE_FUNCTION 1, CALL_FUNCTION 1, CALL_FUNCTION 1, "
+         "STORE_NAME f"},
+        {"@d()\ndef f(): pass\n",
+         "LOAD_NAME d, CALL_FUNCTION 0, LOAD_CONST <code object f, line 1>, MAKE_FUNCTION 0, "
+         "CALL_FUNCTION 1, STORE_NAME f"},
+        {"class C(A, B): pass\n",
+         "LOAD_CONST 'C', LOAD_NAME A, LOAD_NAME B, BUILD_TUPLE 2, LOAD_CONST <code object C, "
+         "line 1>, MAKE_FUNCTION 0, CALL_FUNCTION 0, BUILD_CLASS, STORE_NAME C"},
+        {"class C: pass\n",
+         "LOAD_CONST 'C', BUILD_TUPLE 0, LOAD_CONST <code object C, line 1>, MAKE_FUNCTION 0, "
+         "CALL_FUNCTION 0, BUILD_CLASS, STORE_NAME C"},
+        {"'''doc'''\nx = 1\n", "LOAD_CONST 'doc', STORE_NAME __doc__, LOAD_CONST 1, STORE_NAME x"},
     };
-    for (const char *s : srcs) {
-        std::printf("=== %s%s\n", s, listing(s).c_str());
+    for (const Case &t : cases) EXPECT_EQ(ops(t.src), t.expected) << t.src;
+}
+
+// Module-level expression statements (each ends with POP_TOP).
+TEST_F(Compile, Expressions)
+{
+    const Case cases[] = {
+        {"a or b or c\n",
+         "LOAD_NAME a, JUMP_IF_TRUE >7, POP_TOP, LOAD_NAME b, JUMP_IF_TRUE >7, POP_TOP, LOAD_NAME "
+         "c, POP_TOP"},
+        {"a and b or not c\n",
+         "LOAD_NAME a, JUMP_IF_FALSE >4, POP_TOP, LOAD_NAME b, JUMP_IF_TRUE >8, POP_TOP, LOAD_NAME "
+         "c, UNARY_NOT, POP_TOP"},
+        {"a < b; a <= b; a == b; a != b; a <> b\n",
+         "LOAD_NAME a, LOAD_NAME b, COMPARE_OP <, POP_TOP, LOAD_NAME a, LOAD_NAME b, COMPARE_OP "
+         "<=, POP_TOP, LOAD_NAME a, LOAD_NAME b, COMPARE_OP ==, POP_TOP, LOAD_NAME a, LOAD_NAME b, "
+         "COMPARE_OP !=, POP_TOP, LOAD_NAME a, LOAD_NAME b, COMPARE_OP !=, POP_TOP"},
+        {"a > b; a >= b; a in b; a not in b; a is b; a is not b\n",
+         "LOAD_NAME a, LOAD_NAME b, COMPARE_OP >, POP_TOP, LOAD_NAME a, LOAD_NAME b, COMPARE_OP "
+         ">=, POP_TOP, LOAD_NAME a, LOAD_NAME b, COMPARE_OP in, POP_TOP, LOAD_NAME a, LOAD_NAME b, "
+         "COMPARE_OP not in, POP_TOP, LOAD_NAME a, LOAD_NAME b, COMPARE_OP is, POP_TOP, LOAD_NAME "
+         "a, LOAD_NAME b, COMPARE_OP is not, POP_TOP"},
+        // b is evaluated once; a false link is the value and c is skipped.
+        {"a < b < c\n",
+         "LOAD_NAME a, LOAD_NAME b, DUP_TOP, ROT_THREE, COMPARE_OP <, JUMP_IF_FALSE >10, POP_TOP, "
+         "LOAD_NAME c, COMPARE_OP <, JUMP_FORWARD >12, ROT_TWO, POP_TOP, POP_TOP"},
+        {"a | b ^ c & d << e >> f + g - h * i / j // k % l\n",
+         "LOAD_NAME a, LOAD_NAME b, LOAD_NAME c, LOAD_NAME d, LOAD_NAME e, BINARY_LSHIFT, "
+         "LOAD_NAME f, LOAD_NAME g, BINARY_ADD, LOAD_NAME h, LOAD_NAME i, BINARY_MULTIPLY, "
+         "LOAD_NAME j, BINARY_DIVIDE, LOAD_NAME k, BINARY_FLOOR_DIVIDE, LOAD_NAME l, "
+         "BINARY_MODULO, BINARY_SUBTRACT, BINARY_RSHIFT, BINARY_AND, BINARY_XOR, BINARY_OR, "
+         "POP_TOP"},
+        {"-a ** -b\n", "LOAD_NAME a, LOAD_NAME b, UNARY_NEGATIVE, BINARY_POWER, UNARY_NEGATIVE, POP_TOP"},
+        {"a ** b ** c\n", "LOAD_NAME a, LOAD_NAME b, LOAD_NAME c, BINARY_POWER, BINARY_POWER, POP_TOP"},
+        {"+a; ~a\n", "LOAD_NAME a, UNARY_POSITIVE, POP_TOP, LOAD_NAME a, UNARY_INVERT, POP_TOP"},
+        // Unary operators on a bare literal fold, unless the sign must survive.
+        {"-5; +5; ~5; -5L; -1.5\n",
+         "LOAD_CONST -5, POP_TOP, LOAD_CONST 5, POP_TOP, LOAD_CONST -6, POP_TOP, LOAD_CONST -5L, "
+         "POP_TOP, LOAD_CONST -1.5, POP_TOP"},
+        {"-0; -0x10; -0.0; -.0; -00.0e3\n",
+         "LOAD_CONST 0, UNARY_NEGATIVE, POP_TOP, LOAD_CONST 16, UNARY_NEGATIVE, POP_TOP, "
+         "LOAD_CONST 0.0, UNARY_NEGATIVE, POP_TOP, LOAD_CONST 0.0, UNARY_NEGATIVE, POP_TOP, "
+         "LOAD_CONST 0.0, UNARY_NEGATIVE, POP_TOP"},
+        {"-2147483648; -2147483649; 2147483648; 0xffffffff; 017\n",
+         "LOAD_CONST -2147483648, POP_TOP, LOAD_CONST -2147483649L, POP_TOP, LOAD_CONST "
+         "2147483648L, POP_TOP, LOAD_CONST 4294967295L, POP_TOP, LOAD_CONST 15, POP_TOP"},
+        {"--5; -(5); -5 .x; ~1.5\n",
+         "LOAD_CONST -5, UNARY_NEGATIVE, POP_TOP, LOAD_CONST 5, UNARY_NEGATIVE, POP_TOP, "
+         "LOAD_CONST 5, LOAD_ATTR x, UNARY_NEGATIVE, POP_TOP, LOAD_CONST 1.5, UNARY_INVERT, "
+         "POP_TOP"},
+        {"(); (a); (a,); []; [a, b]; {}\n",
+         "BUILD_TUPLE 0, POP_TOP, LOAD_NAME a, POP_TOP, LOAD_NAME a, BUILD_TUPLE 1, POP_TOP, "
+         "BUILD_LIST 0, POP_TOP, LOAD_NAME a, LOAD_NAME b, BUILD_LIST 2, POP_TOP, BUILD_MAP 0, "
+         "POP_TOP"},
+        // Keys are evaluated before their values.
+        {"{f(): g(), 1: 2}\n",
+         "BUILD_MAP 0, DUP_TOP, LOAD_NAME f, CALL_FUNCTION 0, LOAD_NAME g, CALL_FUNCTION 0, "
+         "ROT_THREE, STORE_SUBSCR, DUP_TOP, LOAD_CONST 1, LOAD_CONST 2, ROT_THREE, STORE_SUBSCR, "
+         "POP_TOP"},
+        {"`a`; `a, b`\n",
+         "LOAD_NAME a, UNARY_CONVERT, POP_TOP, LOAD_NAME a, LOAD_NAME b, BUILD_TUPLE 2, "
+         "UNARY_CONVERT, POP_TOP"},
+        {"x = 'a' 'b' r'\\n' '\\x41\\101'\n",
+         "LOAD_CONST 'ab\\\\nAA', STORE_NAME x"},
+        {"a.b.c; a[b]; a[b:c]; a[:]; a[b:]; a[:c]\n",
+         "LOAD_NAME a, LOAD_ATTR b, LOAD_ATTR c, POP_TOP, LOAD_NAME a, LOAD_NAME b, BINARY_SUBSCR, "
+         "POP_TOP, LOAD_NAME a, LOAD_NAME b, LOAD_NAME c, SLICE_3, POP_TOP, LOAD_NAME a, SLICE_0, "
+         "POP_TOP, LOAD_NAME a, LOAD_NAME b, SLICE_1, POP_TOP, LOAD_NAME a, LOAD_NAME c, SLICE_2, "
+         "POP_TOP"},
+        {"a[b:c:d]; a[:b:]; a[b,]; a[...]\n",
+         "LOAD_NAME a, LOAD_NAME b, LOAD_NAME c, LOAD_NAME d, BUILD_SLICE 3, BINARY_SUBSCR, "
+         "POP_TOP, LOAD_NAME a, LOAD_CONST None, LOAD_NAME b, LOAD_CONST None, BUILD_SLICE 3, "
+         "BINARY_SUBSCR, POP_TOP, LOAD_NAME a, LOAD_NAME b, BUILD_TUPLE 1, BINARY_SUBSCR, "
+         "POP_TOP, LOAD_NAME a, LOAD_CONST Ellipsis, BINARY_SUBSCR, POP_TOP"},
+        {"f(a, k=b)\n", "LOAD_NAME f, LOAD_NAME a, LOAD_CONST 'k', LOAD_NAME b, CALL_FUNCTION 257, POP_TOP"},
+        {"f(*a); f(**k); f(a, *b, **c); f(x=1, *a)\n",
+         "LOAD_NAME f, LOAD_NAME a, CALL_FUNCTION_VAR 0, POP_TOP, LOAD_NAME f, LOAD_NAME k, "
+         "CALL_FUNCTION_KW 0, POP_TOP, LOAD_NAME f, LOAD_NAME a, LOAD_NAME b, LOAD_NAME c, "
+         "CALL_FUNCTION_VAR_KW 1, POP_TOP, LOAD_NAME f, LOAD_CONST 'x', LOAD_CONST 1, LOAD_NAME a, "
+         "CALL_FUNCTION_VAR 256, POP_TOP"},
+        {"lambda x, y=1: x\n",
+         "LOAD_CONST 1, LOAD_CONST <code object <lambda>, line 1>, MAKE_FUNCTION 1, POP_TOP"},
+        {"[x for x in y for z in w if z]\n",
+         "BUILD_LIST 0, DUP_TOP, STORE_NAME _[1], LOAD_NAME y, GET_ITER, FOR_ITER >21, STORE_NAME "
+         "x, LOAD_NAME w, GET_ITER, FOR_ITER >20, STORE_NAME z, LOAD_NAME z, JUMP_IF_FALSE >18, "
+         "POP_TOP, LOAD_NAME _[1], LOAD_NAME x, LIST_APPEND, JUMP_FORWARD >19, POP_TOP, "
+         "JUMP_ABSOLUTE >9, JUMP_ABSOLUTE >5, DELETE_NAME _[1], POP_TOP"},
+        {"[[x for x in y] for z in 1, 2]\n",
+         "BUILD_LIST 0, DUP_TOP, STORE_NAME _[1], LOAD_CONST 1, LOAD_CONST 2, BUILD_TUPLE 2, "
+         "GET_ITER, FOR_ITER >24, STORE_NAME z, LOAD_NAME _[1], BUILD_LIST 0, DUP_TOP, STORE_NAME "
+         "_[2], LOAD_NAME y, GET_ITER, FOR_ITER >21, STORE_NAME x, LOAD_NAME _[2], LOAD_NAME x, "
+         "LIST_APPEND, JUMP_ABSOLUTE >15, DELETE_NAME _[2], LIST_APPEND, JUMP_ABSOLUTE >7, "
+         "DELETE_NAME _[1], POP_TOP"},
+        {"f(x for x in y)\n",
+         "LOAD_NAME f, LOAD_CONST <code object <generator expression>, line 1>, MAKE_FUNCTION 0, "
+         "LOAD_NAME y, GET_ITER, CALL_FUNCTION 1, CALL_FUNCTION 1, POP_TOP"},
+    };
+    for (const Case &t : cases) EXPECT_EQ(ops(t.src), t.expected) << t.src;
+}
+
+// Bodies of nested blocks (the first code object among the constants).
+TEST_F(Compile, Bodies)
+{
+    const Case cases[] = {
+        // Tuple parameters arrive in the hidden local named after their position.
+        {"def f(a, (b, (c, d))): pass\n",
+         "LOAD_FAST .2, UNPACK_SEQUENCE 2, STORE_FAST b, UNPACK_SEQUENCE 2, STORE_FAST c, "
+         "STORE_FAST d, LOAD_CONST None, RETURN_VALUE"},
+        {"lambda (a, b), c: a\n",
+         "LOAD_FAST .0, UNPACK_SEQUENCE 2, STORE_FAST a, STORE_FAST b, LOAD_FAST a, RETURN_VALUE"},
+        // A tuple parameter that a nested function uses is stored in its cell.
+        {"def f((a, b)):\n    return lambda: a\n",
+         "LOAD_FAST .0, UNPACK_SEQUENCE 2, STORE_DEREF a, STORE_FAST b, LOAD_CLOSURE a, "
+         "LOAD_CONST <code object <lambda>, line 2>, MAKE_CLOSURE 0, RETURN_VALUE, LOAD_CONST None, "
+         "RETURN_VALUE"},
+        {"def f():\n    '''doc'''\n    return 1\n",
+         "LOAD_CONST 1, RETURN_VALUE, LOAD_CONST None, RETURN_VALUE"},
+        {"def f():\n    x = 1\n    def g():\n        return x\n    return g\n",
+         "LOAD_CONST 1, STORE_DEREF x, LOAD_CLOSURE x, LOAD_CONST <code object g, line 3>, "
+         "MAKE_CLOSURE 0, STORE_FAST g, LOAD_FAST g, RETURN_VALUE, LOAD_CONST None, RETURN_VALUE"},
+        {"def f():\n    global x\n    x = 1\n    del x\n    return y\n",
+         "LOAD_CONST 1, STORE_GLOBAL x, DELETE_GLOBAL x, LOAD_GLOBAL y, RETURN_VALUE, LOAD_CONST "
+         "None, RETURN_VALUE"},
+        {"def f(a):\n    del a\n    [a for a in a]\n",
+         "DELETE_FAST a, BUILD_LIST 0, DUP_TOP, STORE_FAST _[1], LOAD_FAST a, GET_ITER, FOR_ITER "
+         ">12, STORE_FAST a, LOAD_FAST _[1], LOAD_FAST a, LIST_APPEND, JUMP_ABSOLUTE >6, "
+         "DELETE_FAST _[1], POP_TOP, LOAD_CONST None, RETURN_VALUE"},
+        // exec and import * keep the locals in a dictionary: names go by name.
+        {"def f():\n    exec 'x'\n    return x\n",
+         "LOAD_CONST 'x', LOAD_CONST None, DUP_TOP, EXEC_STMT, LOAD_NAME x, RETURN_VALUE, "
+         "LOAD_CONST None, RETURN_VALUE"},
+        {"def f():\n    for i in x:\n        yield i\n",
+         "SETUP_LOOP >10, LOAD_GLOBAL x, GET_ITER, FOR_ITER >9, STORE_FAST i, LOAD_FAST i, "
+         "YIELD_VALUE, POP_TOP, JUMP_ABSOLUTE >3, POP_BLOCK, LOAD_CONST None, RETURN_VALUE"},
+        {"def f():\n    try:\n        yield 1\n    except:\n        pass\n",
+         "SETUP_EXCEPT >6, LOAD_CONST 1, YIELD_VALUE, POP_TOP, POP_BLOCK, JUMP_FORWARD >11, "
+         "POP_TOP, POP_TOP, POP_TOP, JUMP_FORWARD >11, END_FINALLY, LOAD_CONST None, RETURN_VALUE"},
+        {"(x for x in y if x for z in x)\n",
+         "SETUP_LOOP >21, LOAD_FAST [outmost-iterable], FOR_ITER >20, STORE_FAST x, LOAD_FAST x, "
+         "JUMP_IF_FALSE >18, POP_TOP, SETUP_LOOP >17, LOAD_FAST x, GET_ITER, FOR_ITER >16, "
+         "STORE_FAST z, LOAD_FAST x, YIELD_VALUE, POP_TOP, JUMP_ABSOLUTE >10, POP_BLOCK, "
+         "JUMP_FORWARD >19, POP_TOP, JUMP_ABSOLUTE >2, POP_BLOCK, LOAD_CONST None, RETURN_VALUE"},
+        {"class C:\n    'doc'\n    x = 1\n",
+         "LOAD_GLOBAL __name__, STORE_NAME __module__, LOAD_CONST 'doc', STORE_NAME __doc__, "
+         "LOAD_CONST 1, STORE_NAME x, LOAD_LOCALS, RETURN_VALUE"},
+        // Names starting with two underscores are mangled inside a class.
+        {"class _C:\n    __x = __y__ = f(__k=1)\n    import __m\n",
+         "LOAD_GLOBAL __name__, STORE_NAME __module__, LOAD_NAME f, LOAD_CONST '__k', LOAD_CONST "
+         "1, CALL_FUNCTION 256, DUP_TOP, STORE_NAME _C__x, STORE_NAME __y__, LOAD_CONST None, "
+         "IMPORT_NAME _C__m, STORE_NAME _C__m, LOAD_LOCALS, RETURN_VALUE"},
+        // A class body passes an enclosing function's variable on to its methods.
+        {"def f():\n    x = 1\n    class C:\n        def m(self): return x\n",
+         "LOAD_CONST 1, STORE_DEREF x, LOAD_CONST 'C', BUILD_TUPLE 0, LOAD_CLOSURE x, LOAD_CONST "
+         "<code object C, line 3>, MAKE_CLOSURE 0, CALL_FUNCTION 0, BUILD_CLASS, STORE_FAST C, "
+         "LOAD_CONST None, RETURN_VALUE"},
+    };
+    for (const Case &t : cases) EXPECT_EQ(ops(t.src, 1), t.expected) << t.src;
+    EXPECT_EQ(ops("class C:\n    def m(self):\n        return self.__x + __y\n", 2),
+              "LOAD_FAST self, LOAD_ATTR _C__x, LOAD_GLOBAL _C__y, BINARY_ADD, RETURN_VALUE, "
+              "LOAD_CONST None, RETURN_VALUE");
+    EXPECT_EQ(ops("def f():\n    x = 1\n    class C:\n        def m(self): return x\n", 2),
+              "LOAD_GLOBAL __name__, STORE_NAME __module__, LOAD_CLOSURE x, LOAD_CONST <code "
+              "object m, line 4>, MAKE_CLOSURE 0, STORE_NAME m, LOAD_LOCALS, RETURN_VALUE");
+    EXPECT_EQ(ops("def f():\n    x = 1\n    def g():\n        def h(): return x\n", 2),
+              "LOAD_CLOSURE x, LOAD_CONST <code object h, line 4>, MAKE_CLOSURE 0, STORE_FAST h, "
+              "LOAD_CONST None, RETURN_VALUE");
+}
+
+// Interactive statements print their expressions; evaluated input returns it.
+TEST_F(Compile, InteractiveAndEval)
+{
+    struct {
+        int start;
+        const char *src, *expected;
+    } cases[] = {
+        {single_input, "x\n", "LOAD_NAME x, PRINT_EXPR"},
+        {single_input, "'s'\n", "LOAD_CONST 's', PRINT_EXPR"},
+        {single_input, "if x:\n    y\n\n",
+         "LOAD_NAME x, JUMP_IF_FALSE >6, POP_TOP, LOAD_NAME y, PRINT_EXPR, JUMP_FORWARD >7, POP_TOP"},
+        {eval_input, "a + 1\n", "LOAD_NAME a, LOAD_CONST 1, BINARY_ADD, RETURN_VALUE"},
+        {eval_input, "a, b", "LOAD_NAME a, LOAD_NAME b, BUILD_TUPLE 2, RETURN_VALUE"},
+    };
+    for (const auto &t : cases) {
+        Compiled c(t.src, t.start);
+        ASSERT_NE(c.code, nullptr) << t.src << c.error << t.start;
+        EXPECT_EQ(compact(c.code, t.start == single_input), t.expected) << t.src;
     }
-    std::printf("=== nested\n%s\n", listing("def f(a, (b, c)): pass\n", 1).c_str());
+    // An empty interactive line (as the console delivers it) does nothing.
+    node *blank = ZvNode_New(single_input);
+    ASSERT_EQ(ZvNode_AddChild(blank, NEWLINE, nullptr, 1), 0);
+    Owned code(ZvNode_Compile(blank, "<stdin>"));
+    ZvNode_Free(blank);
+    ASSERT_NE(code.get(), nullptr);
+    EXPECT_EQ(compact(code, false), "LOAD_CONST None, RETURN_VALUE");
+    // Interactive errors carry the message alone.
+    Compiled e("return\n", single_input);
+    EXPECT_EQ(e.error, "SyntaxError: 'return' outside function");
+    EXPECT_EQ(e.lineno, -1);
 }
