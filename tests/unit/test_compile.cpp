@@ -535,3 +535,169 @@ TEST_F(Compile, InteractiveAndEval)
     EXPECT_EQ(e.error, "SyntaxError: 'return' outside function");
     EXPECT_EQ(e.lineno, -1);
 }
+
+// The tables of the code objects: counts, flags, names and stack depth.
+TEST_F(Compile, CodeObjectTables)
+{
+    struct {
+        const char *src;
+        int depth, argcount, nlocals, flags;
+        const char *name, *varnames, *cellvars, *freevars;
+    } cases[] = {
+        {"x = 1\n", 0, 0, 0, CO_NOFREE, "?", "('x',)", "()", "()"},
+        {"def f(a, b=1, *c, **d):\n    x = 1\n", 1, 2, 5,
+         CO_OPTIMIZED | CO_NEWLOCALS | CO_VARARGS | CO_VARKEYWORDS | CO_NOFREE, "f",
+         "('a', 'b', 'c', 'd', 'x')", "()", "()"},
+        {"def f(a, (b, c)): pass\n", 1, 2, 4, CO_OPTIMIZED | CO_NEWLOCALS | CO_NOFREE, "f",
+         "('a', '.2', 'b', 'c')", "()", "()"},
+        {"def f():\n    yield 1\n", 1, 0, 0, CO_OPTIMIZED | CO_NEWLOCALS | CO_GENERATOR | CO_NOFREE,
+         "f", "()", "()", "()"},
+        {"def f():\n    exec 'x' in d\n", 1, 0, 0, CO_NEWLOCALS | CO_NOFREE, "f", "()", "()", "()"},
+        // Cells that are parameters come first, in parameter order.
+        {"def f(b, a):\n    c = 1\n    return lambda: a + b + c\n", 1, 2, 2,
+         CO_OPTIMIZED | CO_NEWLOCALS, "f", "('b', 'a')", "('b', 'a', 'c')", "()"},
+        {"def f(x):\n    return lambda: x\n", 2, 0, 0, CO_OPTIMIZED | CO_NEWLOCALS, "<lambda>",
+         "()", "()", "('x',)"},
+        {"class C: pass\n", 1, 0, 0, CO_NEWLOCALS | CO_NOFREE, "C", "()", "()", "()"},
+        {"(x for x in y)\n", 1, 1, 2, CO_OPTIMIZED | CO_NEWLOCALS | CO_GENERATOR | CO_NOFREE,
+         "<generator expression>", "('[outmost-iterable]', 'x')", "()", "()"},
+    };
+    for (const auto &t : cases) {
+        Compiled c(t.src);
+        ASSERT_NE(c.code, nullptr) << t.src << c.error;
+        ZvObject *code = c.code;
+        for (int i = 0; i < t.depth; i++) code = first_nested(code);
+        ASSERT_NE(code, nullptr) << t.src;
+        auto *co = (ZvCodeObject *)code;
+        EXPECT_EQ(co->co_argcount, t.argcount) << t.src;
+        EXPECT_EQ(co->co_nlocals, t.nlocals) << t.src;
+        EXPECT_EQ(co->co_flags, t.flags) << t.src;
+        EXPECT_EQ(zv_str(co->co_name), t.name) << t.src;
+        EXPECT_EQ(zv_repr(co->co_varnames), t.varnames) << t.src;
+        EXPECT_EQ(zv_repr(co->co_cellvars), t.cellvars) << t.src;
+        EXPECT_EQ(zv_repr(co->co_freevars), t.freevars) << t.src;
+        EXPECT_EQ(zv_str(co->co_filename), "<test>");
+    }
+}
+
+// The deepest value stack of each construct, counting what handlers push.
+TEST_F(Compile, StackDepth)
+{
+    const struct {
+        const char *src;
+        int depth;
+    } cases[] = {
+        {"x = 1\n", 1},
+        {"f(a, b, c)\n", 4},
+        {"a < b < c\n", 3},
+        {"{a: b}\n", 4},
+        {"x[1:2] += 3\n", 6},
+        {"for i in x: pass\n", 2},
+        {"[x for x in y]\n", 4},
+        {"def f(a=1, b=2): pass\n", 3},
+        {"try:\n    a\nexcept E:\n    b\n", 5},
+        {"try:\n    a\nfinally:\n    b\n", 4},
+        {"for i in x:\n    try:\n        pass\n    finally:\n        [a, b]\n", 6},
+    };
+    for (const auto &t : cases) {
+        Compiled c(t.src);
+        ASSERT_NE(c.code, nullptr) << t.src << c.error;
+        EXPECT_EQ(c.co()->co_stacksize, t.depth) << t.src;
+    }
+}
+
+// Constants are keyed by value and type: equal values of one type share a
+// slot; 1, 1.0 and 1L do not.
+TEST_F(Compile, Constants)
+{
+    struct {
+        const char *src;
+        int depth;
+        const char *consts;
+    } cases[] = {
+        {"x = 1; y = 1.0; z = 1L; w = 1; v = 1.0; a = 2; b = 2\n", 0, "(1, 1.0, 1L, 2, None)"},
+        {"from m import x\nfrom n import x\nx = 'x'\n", 0, "(('x',), 'x', None)"},
+        // A function's first constant is its docstring, or None.
+        {"def f():\n    'doc'\n    return 'doc'\n", 1, "('doc', None)"},
+        {"def f():\n    return 5\n", 1, "(None, 5)"},
+        {"lambda: 'a'\n", 1, "(None, 'a')"},
+        {"('a' for x in y)\n", 1, "(None, 'a')"},
+        {"class C:\n    x = 5\n", 1, "(None, 5)"},
+    };
+    for (const auto &t : cases) {
+        Compiled c(t.src);
+        ASSERT_NE(c.code, nullptr) << t.src << c.error;
+        ZvObject *code = c.code;
+        for (int i = 0; i < t.depth; i++) code = first_nested(code);
+        EXPECT_EQ(zv_repr(((ZvCodeObject *)code)->co_consts), t.consts) << t.src;
+    }
+    Compiled names("a.b = a.c; import a\n");
+    EXPECT_EQ(zv_repr(names.co()->co_names), "('a', 'c', 'b')");
+}
+
+// -O drops assert statements and makes `if __debug__` dead; -OO drops
+// docstrings too.
+TEST_F(Compile, OptimizeFlags)
+{
+    {
+        Optimize o(1);
+        EXPECT_EQ(ops("assert (lambda: 1)()\nif __debug__:\n    x\nf = lambda: 2\n"),
+                  "LOAD_CONST <code object <lambda>, line 4>, MAKE_FUNCTION 0, STORE_NAME f");
+        Compiled c("f = lambda: 2\n");
+        EXPECT_EQ(zv_repr(((ZvCodeObject *)first_nested(c.code))->co_consts), "(None, 2)");
+        EXPECT_EQ(ops("'doc'\n"), "LOAD_CONST 'doc', STORE_NAME __doc__");
+    }
+    Optimize o(2);
+    EXPECT_EQ(ops("'doc'\nx = 1\n"), "LOAD_CONST 1, STORE_NAME x");
+    Compiled f("def f():\n    'doc'\n");
+    EXPECT_EQ(zv_repr(((ZvCodeObject *)first_nested(f.code))->co_consts), "(None,)");
+    EXPECT_EQ(ops("class C:\n    'doc'\n", 1),
+              "LOAD_GLOBAL __name__, STORE_NAME __module__, LOAD_LOCALS, RETURN_VALUE");
+}
+
+// `from __future__ import division`, or the caller's flag, makes / true
+// division in the block and every block nested in it; the flags come back
+// merged.
+TEST_F(Compile, FutureDivision)
+{
+    Compiled c("from __future__ import division\na / b\na /= b\ndef f(): return a / b\n");
+    ASSERT_NE(c.code, nullptr) << c.error;
+    EXPECT_EQ(compact(c.code, true),
+              "LOAD_CONST ('division',), IMPORT_NAME __future__, IMPORT_FROM division, STORE_NAME "
+              "division, POP_TOP, LOAD_NAME a, LOAD_NAME b, BINARY_TRUE_DIVIDE, POP_TOP, "
+              "LOAD_NAME a, LOAD_NAME b, INPLACE_TRUE_DIVIDE, STORE_NAME a, LOAD_CONST <code "
+              "object f, line 4>, MAKE_FUNCTION 0, STORE_NAME f");
+    EXPECT_EQ(c.co()->co_flags, CO_FUTURE_DIVISION | CO_NOFREE);
+    EXPECT_EQ(((ZvCodeObject *)first_nested(c.code))->co_flags & CO_FUTURE_DIVISION,
+              CO_FUTURE_DIVISION);
+    EXPECT_EQ(c.cf_flags, CO_FUTURE_DIVISION);
+    Compiled given("a / b\n", file_input, CO_FUTURE_DIVISION | ZvCF_SOURCE_IS_UTF8);
+    EXPECT_EQ(compact(given.code, true), "LOAD_NAME a, LOAD_NAME b, BINARY_TRUE_DIVIDE, POP_TOP");
+    // The source-encoding bit is not a code flag.
+    EXPECT_EQ(given.co()->co_flags, CO_FUTURE_DIVISION | CO_NOFREE);
+    Compiled classic("a / b\n");
+    EXPECT_EQ(classic.cf_flags, 0);
+}
+
+// Nested scopes are compiled in the order the analysis numbered them, also
+// where evaluation order is not source order (an assigned value before its
+// targets, a loop's sequence before its target).
+TEST_F(Compile, ScopeOrder)
+{
+    const char *srcs[] = {
+        "def f(a, b):\n    a[(lambda: a)()] = (lambda: b)\n",
+        "def f(a, b):\n    for (lambda: a)().x in (lambda: b)(): pass\n",
+        "def f(a, b):\n    [1 for (lambda: a)().x in (lambda: b)()]\n",
+        "def f(a, b, c):\n    (1 for c in c for (lambda: a)().x in (lambda: b)())\n",
+    };
+    for (const char *src : srcs) {
+        Compiled c(src);
+        ASSERT_NE(c.code, nullptr) << src << c.error;
+        ZvObject *f = first_nested(c.code);
+        std::vector<ZvObject *> inner = nested_codes(f);
+        if (inner.size() == 1) inner = nested_codes(inner[0]); // inside the generator
+        ASSERT_EQ(inner.size(), 2u) << src;
+        EXPECT_EQ(zv_repr(((ZvCodeObject *)inner[0])->co_freevars), "('b',)") << src;
+        EXPECT_EQ(zv_repr(((ZvCodeObject *)inner[1])->co_freevars), "('a',)") << src;
+    }
+}
