@@ -358,9 +358,9 @@ void com_try_except(Compiling *c, node *n)
     int i = 3;
     for (; i < NCH(n) && TYPE(CHILD(n, i)) == except_clause; i += 3) {
         node *clause = CHILD(n, i); // except_clause: 'except' [test [',' test]]
+        com_set_lineno(c, LINENO(clause));
         if (NCH(clause) == 1 && i + 3 < NCH(n) && TYPE(CHILD(n, i + 3)) == except_clause)
             com_error(c, ZvExc_SyntaxError, "default 'except:' must be last");
-        com_set_lineno(c, LINENO(clause));
         int next = 0;
         if (NCH(clause) > 1) {
             com_addop(c, DUP_TOP);

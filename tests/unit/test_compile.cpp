@@ -6,10 +6,12 @@
 #include "zvfrontend.h"
 
 #include <cstring>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
 #include "graminit.h"
+#include "opcode.h"
 
 namespace {
 
@@ -700,4 +702,280 @@ TEST_F(Compile, ScopeOrder)
         EXPECT_EQ(zv_repr(((ZvCodeObject *)inner[0])->co_freevars), "('b',)") << src;
         EXPECT_EQ(zv_repr(((ZvCodeObject *)inner[1])->co_freevars), "('a',)") << src;
     }
+}
+
+// The line table: one (address, line) increment pair per new line, split
+// when an increment exceeds 255, without a final entry that no instruction
+// follows, and never going backwards.
+TEST_F(Compile, LineTable)
+{
+    std::string names;
+    for (int i = 0; i < 100; i++) names += "n,";
+    const struct {
+        std::string src;
+        int depth;
+        const char *table;
+    } cases[] = {
+        {"x = 1\ny = 2\n\n\nz = 3\n", 0, "0: 0,1 6,1 6,3"},
+        // The statement on the last line emits nothing: its entry goes.
+        {"x = 1\npass\n", 0, "0: 0,1"},
+        {"x = 1\nif 0:\n    y\n", 0, "0: 0,1"},
+        {"def f():\n    x = 1\n    global y\n", 1, "1: 0,1"},
+        {"class C:\n    x = 1\n    pass\n", 1, "1: 6,1"},
+        // The loop head repeats the line so each iteration starts an entry.
+        {"for i in x:\n    y\n", 0, "0: 0,1 7,0 6,1"},
+        {"while x:\n    y\n", 0, "0: 0,1 3,0 7,1"},
+        {"if a:\n    b\nelif c:\n    d\n", 0, "0: 0,1 7,1 8,1 7,1"},
+        {"try:\n    a\nexcept E:\n    b\nexcept:\n    c\n", 0, "0: 0,1 3,1 8,1 14,1 8,1 3,1"},
+        {"try:\n    a\nfinally:\n    b\n", 0, "0: 0,1 3,1 8,1 0,1"},
+        {"f(a,\n  b)\nx = 1\n", 0, "0: 0,1 6,1 7,1"},
+        {"x = 1\n" + std::string(600, '\n') + "y = 2\n", 0, "0: 0,1 6,255 0,255 0,91"},
+        {"x = [" + names + "]\ny = 1\n", 0, "0: 0,1 255,0 51,1"},
+        // The comprehension's element is compiled after its condition, on a
+        // later line: the earlier lines get no entry, later lines stay exact.
+        {"[f(a,\n   b) for x in y if g(\n c)]\nz = 1\n", 0, "0: 0,1 20,2 37,1"},
+    };
+    for (const auto &t : cases) {
+        Compiled c(t.src);
+        ASSERT_NE(c.code, nullptr) << t.src << c.error;
+        ZvObject *code = c.code;
+        for (int i = 0; i < t.depth; i++) code = first_nested(code);
+        EXPECT_EQ(lnotab_of(code), t.table) << t.src;
+    }
+}
+
+// Arguments above 0xFFFF are carried by EXTENDED_ARG: constant indexes,
+// counts and backward jump targets.
+TEST_F(Compile, ExtendedArg)
+{
+    std::string items;
+    for (int i = 0; i <= 65536; i++) items += std::to_string(i) + ",";
+    Compiled big("x = [" + items + "]\n");
+    ASSERT_NE(big.code, nullptr) << big.error;
+    std::string text = disassemble(big.code);
+    EXPECT_NE(text.find("196608 EXTENDED_ARG 1\n196611 LOAD_CONST 65536 (65536)\n"
+                        "196614 EXTENDED_ARG 1\n196617 BUILD_LIST 65537\n"),
+              std::string::npos);
+    EXPECT_EQ(big.co()->co_stacksize, 65537);
+
+    Compiled loop(repeat("a = 1\n", 11000) + "for i in x:\n    pass\n");
+    ASSERT_NE(loop.code, nullptr) << loop.error;
+    text = disassemble(loop.code);
+    EXPECT_NE(text.find("66013 EXTENDED_ARG 1\n66016 JUMP_ABSOLUTE 66007 (to 66007)\n"),
+              std::string::npos);
+    // A forward jump has only 16 bits.
+    Compiled far("if x:\n" + repeat("    a = 1\n", 11000));
+    EXPECT_EQ(far.error, "SystemError: com_backpatch: offset too large");
+}
+
+// Every compile-time error, with its message and the line it is reported at.
+TEST_F(Compile, Errors)
+{
+    std::string args256;
+    for (int i = 0; i < 256; i++) args256 += "a,";
+    std::string kwargs256;
+    for (int i = 0; i < 256; i++) kwargs256 += "k" + std::to_string(i) + "=1,";
+    const struct {
+        std::string src;
+        const char *error;
+        int line;
+    } cases[] = {
+        {"x = 1\nNone = 1\n", "SyntaxError: assignment to None", 2},
+        {"x.None = 1\n", "SyntaxError: assignment to None", 1},
+        {"f(None=1)\n", "SyntaxError: assignment to None", 1},
+        {"None += 1\n", "SyntaxError: assignment to None", 1},
+        {"for None in x: pass\n", "SyntaxError: assignment to None", 1},
+        {"import a as None\n", "SyntaxError: assignment to None", 1},
+        {"def f((a, None)): pass\n", "SyntaxError: assignment to None", 1},
+        {"del None\n", "SyntaxError: deleting None", 1},
+        {"del x.None\n", "SyntaxError: deleting None", 1},
+        {"def f():\n    x = 1\n    def g(): return x\n    del x\n",
+         "SyntaxError: can not delete variable 'x' referenced in nested scope", 4},
+        {"\nbreak\n", "SyntaxError: 'break' outside loop", 2},
+        {"def f():\n    continue\n", "SyntaxError: 'continue' not properly in loop", 2},
+        {"try:\n    pass\nfinally:\n    continue\n", "SyntaxError: 'continue' not properly in loop", 4},
+        {"for x in y:\n    try:\n        pass\n    finally:\n        continue\n",
+         "SyntaxError: 'continue' not supported inside 'finally' clause", 5},
+        // Also through a try block inside the finally body.
+        {"for x in y:\n    try:\n        pass\n    finally:\n        try:\n            continue\n"
+         "        except:\n            pass\n",
+         "SyntaxError: 'continue' not supported inside 'finally' clause", 6},
+        {"return 1\n", "SyntaxError: 'return' outside function", 1},
+        {"def f():\n    class C:\n        return\n", "SyntaxError: 'return' outside function", 3},
+        {"def f():\n    yield 1\n    return 2\n",
+         "SyntaxError: 'return' with argument inside generator", 3},
+        // Dead code still counts (reported at the if statement).
+        {"def f():\n    yield 1\n    if 0:\n        return 2\n",
+         "SyntaxError: 'return' with argument inside generator", 3},
+        {"yield 1\n", "SyntaxError: 'yield' outside function", 1},
+        {"def f():\n    try:\n        yield 1\n    finally:\n        pass\n",
+         "SyntaxError: 'yield' not allowed in a 'try' block with a 'finally' clause", 3},
+        {"import a b c\n", "SyntaxError: invalid syntax", 1},
+        {"from m import x y z\n", "SyntaxError: invalid syntax", 1},
+        {"from m import x,\n", "SyntaxError: trailing comma not allowed without surrounding parentheses", 1},
+        {"try:\n    pass\nexcept:\n    pass\nexcept E:\n    pass\n",
+         "SyntaxError: default 'except:' must be last", 3},
+        {"def f(a=1, b): pass\n", "SyntaxError: non-default argument follows default argument", 1},
+        {"lambda a=1, (b, c): 0\n", "SyntaxError: non-default argument follows default argument", 1},
+        {"f(a=1, b)\n", "SyntaxError: non-keyword arg after keyword arg", 1},
+        {"f(a.b=1)\n", "SyntaxError: keyword can't be an expression", 1},
+        {"f(lambda x: x=1)\n", "SyntaxError: lambda cannot contain assignment", 1},
+        {"f(a=1,\n  a=2)\n", "SyntaxError: duplicate keyword argument", 2},
+        {"f(" + args256 + ")\n", "SyntaxError: more than 255 arguments", 1},
+        {"f(" + kwargs256 + ")\n", "SyntaxError: more than 255 arguments", 1},
+        {"a + b = 1\n", "SyntaxError: can't assign to operator", 1},
+        {"-a = 1\n", "SyntaxError: can't assign to operator", 1},
+        {"a ** b = 1\n", "SyntaxError: can't assign to operator", 1},
+        {"del a + b\n", "SyntaxError: can't assign to operator", 1},
+        {"f() = 1\n", "SyntaxError: can't assign to function call", 1},
+        {"f() += 1\n", "SyntaxError: can't assign to function call", 1},
+        {"del f()\n", "SyntaxError: can't delete function call", 1},
+        {"() = x\n", "SyntaxError: can't assign to ()", 1},
+        {"[] = x\n", "SyntaxError: can't assign to []", 1},
+        {"(lambda: 1) = x\n", "SyntaxError: can't assign to lambda", 1},
+        {"1 = x\n", "SyntaxError: can't assign to literal", 1},
+        {"for 'a' in x: pass\n", "SyntaxError: can't assign to literal", 1},
+        {"{} = x\n", "SyntaxError: can't assign to literal", 1},
+        {"[x for x in y] = 1\n", "SyntaxError: can't assign to list comprehension", 1},
+        {"(x for x in y) = 1\n", "SyntaxError: assign to generator expression not possible", 1},
+        {"a, b += 1\n",
+         "SyntaxError: augmented assign to tuple literal or generator expression not possible", 1},
+        {"(a, b) += 1\n",
+         "SyntaxError: augmented assign to tuple literal or generator expression not possible", 1},
+        {"(x for x in y) += 1\n",
+         "SyntaxError: augmented assign to generator expression not possible", 1},
+        {"[a] += 1\n", "SyntaxError: augmented assign to list literal or comprehension not possible", 1},
+        {"[x for x in y] += 1\n",
+         "SyntaxError: augmented assign to list literal or comprehension not possible", 1},
+        {"import a" + repeat(".abcdefghi", 100) + "\n", "SyntaxError: dotted_name too long", 1},
+        // Errors of the analysis pass through unchanged.
+        {"def f():\n    from m import *\n    return lambda: x\n",
+         "SyntaxError: import * is not allowed in function 'f' because it contains a nested "
+         "function with free variables", 2},
+        {"from __future__ import braces\n", "SyntaxError: not a chance", 1},
+        // Literals this runtime cannot represent yet.
+        {"x = 1\ny = 2j\n", "NotImplementedError: complex number literals are not supported yet", 2},
+        {"x = u'a'\n", "NotImplementedError: unicode string literals are not supported yet", 1},
+        {"x = 'a'\ny = '\\x4'\n", "ValueError: invalid \\x escape", 2},
+    };
+    for (const auto &t : cases) {
+        Compiled c(t.src);
+        EXPECT_EQ(c.code, nullptr) << t.src;
+        EXPECT_EQ(c.error, t.error) << t.src;
+        // Other classes than SyntaxError carry their line as an attribute,
+        // which needs exception instances.
+        if (c.error.compare(0, 12, "SyntaxError:") == 0 || c.lineno != -1)
+            EXPECT_EQ(c.lineno, t.line) << t.src;
+    }
+    // Twenty nested blocks are the most a frame can hold.
+    auto loops = [](int n) {
+        std::string s;
+        for (int depth = 0; depth < n; depth++) s += std::string(depth, ' ') + "for x in y:\n";
+        return s + std::string(n, ' ') + "pass\n";
+    };
+    Compiled deep(loops(21));
+    EXPECT_EQ(deep.error, "SystemError: too many statically nested blocks");
+    Compiled ok(loops(20));
+    EXPECT_NE(ok.code, nullptr) << ok.error;
+}
+
+// A SyntaxError's value is (message, (filename, line, None, source line)),
+// the line read from the file when there is one.
+TEST_F(Compile, SyntaxErrorValue)
+{
+    char path[] = "/tmp/zv_compile_XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    const char src[] = "x = 1\n    \n  None = 2\n";
+    ASSERT_EQ(write(fd, src, sizeof src - 1), (ssize_t)(sizeof src - 1));
+    close(fd);
+    perrdetail err;
+    node *tree = ZvParser_ParseStringFlagsFilename("x = 1\n\nNone = 2\n", path, &_ZvParser_Grammar,
+                                                    file_input, &err, 0);
+    ASSERT_NE(tree, nullptr);
+    EXPECT_EQ(ZvNode_Compile(tree, path), nullptr);
+    ZvNode_Free(tree);
+    unlink(path);
+    ZvObject *type, *value, *tb;
+    ZvErr_Fetch(&type, &value, &tb);
+    EXPECT_EQ(type, ZvExc_SyntaxError);
+    EXPECT_EQ(zv_repr(value), "('assignment to None', ('" + std::string(path) +
+                                  "', 3, None, 'None = 2\\n'))");
+    Zv_XDECREF(type);
+    Zv_XDECREF(value);
+    Zv_XDECREF(tb);
+}
+
+// Number and string literals, and the source encoding.
+TEST_F(Compile, Literals)
+{
+    const Case cases[] = {
+        {"x = 0x7fffffff, 0x80000000, 0777, 0L, 0x10l, 1e3, 1.25e-1, 00.5\n",
+         "LOAD_CONST 2147483647, LOAD_CONST 2147483648L, LOAD_CONST 511, LOAD_CONST 0L, LOAD_CONST "
+         "16L, LOAD_CONST 1000.0, LOAD_CONST 0.125, LOAD_CONST 0.5, BUILD_TUPLE 8, STORE_NAME x"},
+        {"x = 99999999999999999999\n", "LOAD_CONST 99999999999999999999L, STORE_NAME x"},
+        {"x = '''a\"b''' \"c'\" r\"\\'\" '\\t\\q\\\n'\n",
+         "LOAD_CONST 'a\"bc\\'\\\\\\'\\t\\\\q', STORE_NAME x"},
+        {"# coding: latin-1\nx = '\xe9'\n", "LOAD_CONST '\\xe9', STORE_NAME x"},
+        {"# coding: utf-8\nx = '\xc3\xa9'\n", "LOAD_CONST '\\xc3\\xa9', STORE_NAME x"},
+        {"# coding: ascii\nx = 'a\\n', r'\\n'\n",
+         "LOAD_CONST 'a\\n', LOAD_CONST '\\\\n', BUILD_TUPLE 2, STORE_NAME x"},
+    };
+    for (const Case &t : cases) EXPECT_EQ(ops(t.src), t.expected) << t.src;
+    // A source that arrived as unicode text has no encoding declaration.
+    Compiled declared("# coding: latin-1\nx = 1\n", file_input, ZvCF_SOURCE_IS_UTF8);
+    EXPECT_EQ(declared.error, "SyntaxError: encoding declaration in Unicode string");
+    Compiled utf8("x = '\xc3\xa9'\n", file_input, ZvCF_SOURCE_IS_UTF8);
+    EXPECT_EQ(compact(utf8.code, true), "LOAD_CONST '\\xc3\\xa9', STORE_NAME x");
+}
+
+// The disassembler lists hand-made bytecode as far as it makes sense and
+// never trusts it.
+TEST_F(Compile, Disassembler)
+{
+    const unsigned char bytes[] = {
+        LOAD_CONST, 0, 0,         // (5)
+        LOAD_NAME, 0, 0,          // (n)
+        LOAD_FAST, 5, 0,          // out of range
+        LOAD_DEREF, 0, 0,         // the cell
+        LOAD_DEREF, 1, 0,         // the free variable
+        COMPARE_OP, 6, 0,         // (in)
+        200,                      // not an opcode
+        EXTENDED_ARG, 1, 0,       // the next argument is 65536 + 2
+        LOAD_CONST, 2, 0,         // out of range
+        JUMP_FORWARD, 3, 0,       // relative
+        JUMP_ABSOLUTE, 0, 0,      // absolute
+        POP_TOP,
+        LOAD_CONST, 0,            // truncated
+    };
+    Owned code(ZvString_FromStringAndSize((const char *)bytes, sizeof bytes));
+    Owned consts(Zv_BuildValue("(is)", 5, "s"));
+    Owned names(Zv_BuildValue("(s)", "n"));
+    Owned varnames(Zv_BuildValue("(s)", "v"));
+    Owned freevars(Zv_BuildValue("(s)", "f"));
+    Owned cellvars(Zv_BuildValue("(s)", "c"));
+    Owned file(ZvString_FromString("f.zv"));
+    Owned name(ZvString_FromString("g"));
+    Owned lnotab(ZvString_FromString(""));
+    Owned co((ZvObject *)ZvCode_New(0, 1, 1, 0, code, consts, names, varnames, freevars, cellvars,
+                                    file, name, 1, lnotab));
+    ASSERT_NE(co.get(), nullptr);
+    EXPECT_EQ(disassemble(co),
+              "  0 LOAD_CONST 0 (5)\n"
+              "  3 LOAD_NAME 0 (n)\n"
+              "  6 LOAD_FAST 5 (?)\n"
+              "  9 LOAD_DEREF 0 (c)\n"
+              " 12 LOAD_DEREF 1 (f)\n"
+              " 15 COMPARE_OP 6 (in)\n"
+              " 18 <200>\n"
+              " 19 EXTENDED_ARG 1\n"
+              " 22 LOAD_CONST 65538 (?)\n"
+              " 25 JUMP_FORWARD 3 (to 31)\n"
+              " 28 JUMP_ABSOLUTE 0 (to 0)\n"
+              " 31 POP_TOP\n"
+              " 32 LOAD_CONST <truncated>\n");
+    EXPECT_EQ(_ZvCode_Disassemble(consts), nullptr);
+    EXPECT_TRUE(zv_raised(ZvExc_SystemError));
+    EXPECT_EQ(_ZvCode_Disassemble(nullptr), nullptr);
+    EXPECT_TRUE(zv_raised(ZvExc_SystemError));
 }
