@@ -865,6 +865,10 @@ void com_expr(Compiling *c, node *n)
 
 void com_node(Compiling *c, node *n)
 {
+    // A block with an error yields no code: the rest of it is not
+    // generated, so nothing runs with the first error's exception pending
+    // (and nothing replaces it).
+    if (c->c_errors) return;
     if (com_is_stmt(TYPE(n)))
         com_stmt(c, n);
     else

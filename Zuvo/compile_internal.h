@@ -22,9 +22,11 @@
 //                        expressions, lambda, assignment targets
 //   compile_stmt.cpp     statements, def and class
 //
-// Errors: an error is reported once through com_error, which counts it;
-// generation then continues so the block can be finished, but a block with
-// errors yields no code object.
+// Errors: an error is reported through com_error, which counts it (the
+// first error of a compilation is the one reported).  A block with errors
+// yields no code object, so the statements and expressions after the
+// error are not generated (com_node returns at once); the construct being
+// generated finishes with placeholders.
 #pragma once
 
 #include "object.h"

@@ -781,6 +781,9 @@ TEST_F(Compile, Errors)
         int line;
     } cases[] = {
         {"x = 1\nNone = 1\n", "SyntaxError: assignment to None", 2},
+        // The first error is reported, and later code cannot replace or lose it.
+        {"break\nreturn\n", "SyntaxError: 'break' outside loop", 1},
+        {"None = 1; x = ~1.5\n", "SyntaxError: assignment to None", 1},
         {"x.None = 1\n", "SyntaxError: assignment to None", 1},
         {"f(None=1)\n", "SyntaxError: assignment to None", 1},
         {"None += 1\n", "SyntaxError: assignment to None", 1},
