@@ -11,6 +11,8 @@
 #include <stddef.h>
 #include <string.h>
 
+#include "zvref.h"
+
 extern "C" {
 
 static ZvObject *type_error(const char *msg)
@@ -748,13 +750,16 @@ ZvObject *ZvSequence_InPlaceRepeat(ZvObject *o, int count)
 }
 
 /* A negative index has the length added once; range checks are the
- * type's own business. */
-static int adjust_index(ZvObject *s, ZvSequenceMethods *m, int *i)
+ * type's own business.  __len__ can assign __class__ and free the class
+ * whose table *m points into: the table is read again after it, and the
+ * caller checks its slot again. */
+static int adjust_index(ZvObject *s, ZvSequenceMethods **m, int *i)
 {
-    if (*i < 0 && m->sq_length) {
-        int l = m->sq_length(s);
+    if (*i < 0 && (*m)->sq_length) {
+        int l = (*m)->sq_length(s);
         if (l < 0) return -1;
         *i += l;
+        *m = Zv_TYPE(s)->tp_as_sequence;
     }
     return 0;
 }
@@ -764,8 +769,8 @@ ZvObject *ZvSequence_GetItem(ZvObject *s, int i)
     if (s == nullptr) return null_error();
     ZvSequenceMethods *m = Zv_TYPE(s)->tp_as_sequence;
     if (m && m->sq_item) {
-        if (adjust_index(s, m, &i) < 0) return nullptr;
-        return m->sq_item(s, i);
+        if (adjust_index(s, &m, &i) < 0) return nullptr;
+        if (m && m->sq_item) return m->sq_item(s, i);
     }
     return type_error("unindexable object");
 }
@@ -778,8 +783,8 @@ int ZvSequence_SetItem(ZvObject *s, int i, ZvObject *o)
     }
     ZvSequenceMethods *m = Zv_TYPE(s)->tp_as_sequence;
     if (m && m->sq_ass_item) {
-        if (adjust_index(s, m, &i) < 0) return -1;
-        return m->sq_ass_item(s, i, o);
+        if (adjust_index(s, &m, &i) < 0) return -1;
+        if (m && m->sq_ass_item) return m->sq_ass_item(s, i, o);
     }
     type_error("object does not support item assignment");
     return -1;
@@ -793,20 +798,22 @@ int ZvSequence_DelItem(ZvObject *s, int i)
     }
     ZvSequenceMethods *m = Zv_TYPE(s)->tp_as_sequence;
     if (m && m->sq_ass_item) {
-        if (adjust_index(s, m, &i) < 0) return -1;
-        return m->sq_ass_item(s, i, nullptr);
+        if (adjust_index(s, &m, &i) < 0) return -1;
+        if (m && m->sq_ass_item) return m->sq_ass_item(s, i, nullptr);
     }
     type_error("object doesn't support item deletion");
     return -1;
 }
 
-static int adjust_slice(ZvObject *s, ZvSequenceMethods *m, int *i1, int *i2)
+/* As adjust_index, for both bounds of a slice. */
+static int adjust_slice(ZvObject *s, ZvSequenceMethods **m, int *i1, int *i2)
 {
-    if ((*i1 < 0 || *i2 < 0) && m->sq_length) {
-        int l = m->sq_length(s);
+    if ((*i1 < 0 || *i2 < 0) && (*m)->sq_length) {
+        int l = (*m)->sq_length(s);
         if (l < 0) return -1;
         if (*i1 < 0) *i1 += l;
         if (*i2 < 0) *i2 += l;
+        *m = Zv_TYPE(s)->tp_as_sequence;
     }
     return 0;
 }
@@ -827,8 +834,9 @@ ZvObject *ZvSequence_GetSlice(ZvObject *s, int i1, int i2)
     if (s == nullptr) return null_error();
     ZvSequenceMethods *m = Zv_TYPE(s)->tp_as_sequence;
     if (m && m->sq_slice) {
-        if (adjust_slice(s, m, &i1, &i2) < 0) return nullptr;
-        return m->sq_slice(s, i1, i2);
+        if (adjust_slice(s, &m, &i1, &i2) < 0) return nullptr;
+        if (m && m->sq_slice) return m->sq_slice(s, i1, i2);
+        return type_error("unsliceable object");
     }
     ZvMappingMethods *mp = Zv_TYPE(s)->tp_as_mapping;
     if (mp && mp->mp_subscript) {
@@ -849,8 +857,10 @@ static int assign_slice(ZvObject *s, int i1, int i2, ZvObject *o, const char *ms
     }
     ZvSequenceMethods *m = Zv_TYPE(s)->tp_as_sequence;
     if (m && m->sq_ass_slice) {
-        if (adjust_slice(s, m, &i1, &i2) < 0) return -1;
-        return m->sq_ass_slice(s, i1, i2, o);
+        if (adjust_slice(s, &m, &i1, &i2) < 0) return -1;
+        if (m && m->sq_ass_slice) return m->sq_ass_slice(s, i1, i2, o);
+        type_error(msg);
+        return -1;
     }
     ZvMappingMethods *mp = Zv_TYPE(s)->tp_as_mapping;
     if (mp && mp->mp_ass_subscript) {
@@ -1278,36 +1288,54 @@ static ZvObject *abstract_get_bases(ZvObject *cls)
     return bases;
 }
 
-static int abstract_issubclass(ZvObject *derived, ZvObject *cls)
+static bool tuple_holds(ZvObject *tuple, ZvObject *o)
 {
+    int n = ZvTuple_GET_SIZE(tuple);
+    for (int i = 0; i < n; i++)
+        if (ZvTuple_GET_ITEM(tuple, i) == o) return true;
+    return false;
+}
+
+/* Whether derived reaches cls through __bases__, depth first.  __bases__
+ * is an attribute, so it may be computed afresh on each access (a base
+ * held only by that tuple is held here while it is walked) or lead back
+ * to itself: every step of the walk, looping or recursing, counts against
+ * the recursion limit. */
+static int abstract_issubclass(ZvObject *derived_arg, ZvObject *cls)
+{
+    zv::Ref derived = zv::Ref::borrow(derived_arg);
+    int depth = 0, r = 0;
     for (;;) {
-        if (derived == cls) return 1;
-        if (ZvTuple_Check(cls)) {
-            int n = ZvTuple_GET_SIZE(cls);
-            for (int i = 0; i < n; i++)
-                if (derived == ZvTuple_GET_ITEM(cls, i)) return 1;
+        if (derived.get() == cls) {
+            r = 1;
+            break;
         }
-        ZvObject *bases = abstract_get_bases(derived);
-        if (bases == nullptr) return ZvErr_Occurred() ? -1 : 0;
-        int n = ZvTuple_GET_SIZE(bases);
-        if (n == 0) {
-            Zv_DECREF(bases);
-            return 0;
+        if (ZvTuple_Check(cls) && tuple_holds(cls, derived.get())) {
+            r = 1;
+            break;
         }
-        /* Avoid recursing for the common single-inheritance case. */
+        if (Zv_EnterRecursiveCall(" while checking __bases__")) {
+            r = -1;
+            break;
+        }
+        depth++;
+        zv::Ref bases(abstract_get_bases(derived.get()));
+        if (!bases) {
+            r = ZvErr_Occurred() ? -1 : 0;
+            break;
+        }
+        int n = ZvTuple_GET_SIZE(bases.get());
+        /* The common single-inheritance case loops instead of recursing. */
         if (n == 1) {
-            derived = ZvTuple_GET_ITEM(bases, 0);
-            Zv_DECREF(bases);
+            derived = zv::Ref::borrow(ZvTuple_GET_ITEM(bases.get(), 0));
             continue;
         }
-        int r = 0;
-        for (int i = 0; i < n; i++) {
-            r = abstract_issubclass(ZvTuple_GET_ITEM(bases, i), cls);
-            if (r != 0) break;
-        }
-        Zv_DECREF(bases);
-        return r;
+        for (int i = 0; i < n && r == 0; i++)
+            r = abstract_issubclass(ZvTuple_GET_ITEM(bases.get(), i), cls);
+        break;
     }
+    while (depth-- > 0) Zv_LeaveRecursiveCall();
+    return r;
 }
 
 static int recursive_isinstance(ZvObject *inst, ZvObject *cls, int recursion_depth)

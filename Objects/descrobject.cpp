@@ -13,6 +13,8 @@
 
 #include <string.h>
 
+#include "zvref.h"
+
 extern "C" {
 
 /* --- the common part ---------------------------------------------------- */
@@ -155,7 +157,10 @@ static int getset_set(ZvObject *self, ZvObject *obj, ZvObject *value)
 }
 
 /* The first positional argument of a direct call (type.method(obj, ...))
- * must be an instance of the defining type; returns it borrowed. */
+ * must be an instance of the defining type; returns it borrowed.  The
+ * test is on the real type: the native code behind the descriptor reads
+ * the instance's layout, which an object claiming the type through its
+ * __class__ attribute does not have. */
 static ZvObject *descr_call_self(ZvDescrObject *descr, ZvObject *args)
 {
     if (args == nullptr || !ZvTuple_Check(args)) {
@@ -168,9 +173,7 @@ static ZvObject *descr_call_self(ZvDescrObject *descr, ZvObject *args)
         return nullptr;
     }
     ZvObject *self = ZvTuple_GET_ITEM(args, 0);
-    int ok = ZvObject_IsInstance(self, (ZvObject *)descr->d_type);
-    if (ok < 0) return nullptr;
-    if (!ok) {
+    if (!ZvObject_TypeCheck(self, descr->d_type)) {
         ZvErr_Format(ZvExc_TypeError, "descriptor '%.200s' requires a '%.100s' object but received a '%.100s'",
                      descr_name(descr), descr->d_type->tp_name, Zv_TYPE(self)->tp_name);
         return nullptr;
@@ -592,6 +595,8 @@ static int property_traverse(ZvObject *self, visitproc visit, void *arg)
     return 0;
 }
 
+/* The property's functions are held for their calls: a function can run
+ * code that initialises the property again, which releases them. */
 static ZvObject *property_descr_get(ZvObject *self, ZvObject *obj, ZvObject *)
 {
     auto *gs = (propertyobject *)self;
@@ -603,20 +608,22 @@ static ZvObject *property_descr_get(ZvObject *self, ZvObject *obj, ZvObject *)
         ZvErr_SetString(ZvExc_AttributeError, "unreadable attribute");
         return nullptr;
     }
-    return ZvObject_CallFunctionObjArgs(gs->prop_get, obj, nullptr);
+    zv::Ref func = zv::Ref::borrow(gs->prop_get);
+    return ZvObject_CallFunctionObjArgs(func.get(), obj, nullptr);
 }
 
 static int property_descr_set(ZvObject *self, ZvObject *obj, ZvObject *value)
 {
     auto *gs = (propertyobject *)self;
-    ZvObject *func = value == nullptr ? gs->prop_del : gs->prop_set;
-    if (func == nullptr) {
+    zv::Ref func = zv::Ref::borrow(value == nullptr ? gs->prop_del : gs->prop_set);
+    if (!func) {
         ZvErr_SetString(ZvExc_AttributeError,
                         value == nullptr ? "can't delete attribute" : "can't set attribute");
         return -1;
     }
-    ZvObject *res = value == nullptr ? ZvObject_CallFunctionObjArgs(func, obj, nullptr)
-                                     : ZvObject_CallFunctionObjArgs(func, obj, value, nullptr);
+    ZvObject *res = value == nullptr
+                        ? ZvObject_CallFunctionObjArgs(func.get(), obj, nullptr)
+                        : ZvObject_CallFunctionObjArgs(func.get(), obj, value, nullptr);
     if (res == nullptr) return -1;
     Zv_DECREF(res);
     return 0;

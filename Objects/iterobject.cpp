@@ -4,6 +4,8 @@
  * they hold as soon as they are exhausted. */
 #include "zuvo.h"
 
+#include "zvref.h"
+
 extern "C" {
 
 typedef struct {
@@ -44,17 +46,18 @@ static int iter_traverse(ZvObject *o, visitproc visit, void *arg)
 static ZvObject *iter_iternext(ZvObject *iterator)
 {
     auto *it = (seqiterobject *)iterator;
-    ZvObject *seq = it->it_seq;
-    if (seq == nullptr) return nullptr;
-    ZvObject *result = ZvSequence_GetItem(seq, it->it_index);
+    if (it->it_seq == nullptr) return nullptr;
+    /* Held for the step: __getitem__ may step this same iterator, and a
+     * nested step that reaches the end releases the sequence. */
+    zv::Ref seq = zv::Ref::borrow(it->it_seq);
+    ZvObject *result = ZvSequence_GetItem(seq.get(), it->it_index);
     if (result != nullptr) {
         it->it_index++;
         return result;
     }
     if (ZvErr_ExceptionMatches(ZvExc_IndexError) || ZvErr_ExceptionMatches(ZvExc_StopIteration)) {
         ZvErr_Clear();
-        it->it_seq = nullptr;
-        Zv_DECREF(seq);
+        Zv_CLEAR(it->it_seq);
     }
     return nullptr;
 }
@@ -130,12 +133,15 @@ static ZvObject *calliter_iternext(ZvObject *o)
 {
     auto *it = (calliterobject *)o;
     if (it->it_callable == nullptr) return nullptr;
-    ZvObject *args = ZvTuple_New(0);
-    if (args == nullptr) return nullptr;
-    ZvObject *result = ZvObject_Call(it->it_callable, args, nullptr);
-    Zv_DECREF(args);
+    /* Both are held for the step: the call and the comparison run code
+     * that may step this same iterator to its end, which releases them. */
+    zv::Ref callable = zv::Ref::borrow(it->it_callable);
+    zv::Ref sentinel = zv::Ref::borrow(it->it_sentinel);
+    zv::Ref args(ZvTuple_New(0));
+    if (!args) return nullptr;
+    ZvObject *result = ZvObject_Call(callable.get(), args.get(), nullptr);
     if (result != nullptr) {
-        int ok = ZvObject_RichCompareBool(result, it->it_sentinel, Zv_EQ);
+        int ok = ZvObject_RichCompareBool(result, sentinel.get(), Zv_EQ);
         if (ok == 0) return result; /* common case, fast path */
         Zv_DECREF(result);
         if (ok > 0) {

@@ -22,12 +22,16 @@ inline int deprecation_warning(const char *message)
 }
 
 /* Counts down the shared ticker; when it runs out, resets it and checks
- * for signals.  True when a signal handler raised. */
+ * for signals.  True when a signal handler raised.  Threads adding pending
+ * calls store 0 into the ticker at any moment, so it is read and written
+ * as an atomic word (a store lost to the countdown only delays the check
+ * to the end of the interval). */
 inline bool signal_pending()
 {
-    _Zv_Ticker = _Zv_Ticker - 1;
-    if (_Zv_Ticker >= 0) return false;
-    _Zv_Ticker = _Zv_CheckInterval;
+    int left = __atomic_load_n(&_Zv_Ticker, __ATOMIC_RELAXED) - 1;
+    __atomic_store_n(&_Zv_Ticker, left, __ATOMIC_RELAXED);
+    if (left >= 0) return false;
+    __atomic_store_n(&_Zv_Ticker, _Zv_CheckInterval, __ATOMIC_RELAXED);
     return ZvErr_CheckSignals() != 0;
 }
 

@@ -10,7 +10,7 @@
  * None first, numbers before everything else, then by type name and
  * finally by type address.  tp_compare results are normalized to -1/0/1,
  * or -2 for an error, before anyone acts on them. */
-#include "zuvo.h"
+#include "typeobject_internal.h"
 
 #include <math.h>
 #include <string.h>
@@ -254,14 +254,16 @@ int merge_class_dict(ZvObject *dict, ZvObject *aclass)
     return ret;
 }
 
-/* Adds the string entries of the list attribute `attrname` as keys. */
+/* Adds the string entries of the list attribute `attrname` as keys.  Each
+ * entry is held while it is stored: hashing it can run code that empties
+ * the list. */
 int merge_list_attr(ZvObject *dict, ZvObject *obj, const char *attrname)
 {
     zv::Ref list(attr_or_null(obj, attrname));
     if (!list || !ZvList_Check(list.get())) return 0;
     for (int i = 0; i < ZvList_GET_SIZE(list.get()); i++) {
-        ZvObject *item = ZvList_GET_ITEM(list.get(), i);
-        if (ZvString_Check(item) && ZvDict_SetItem(dict, item, Zv_None) < 0) return -1;
+        zv::Ref item = zv::Ref::borrow(ZvList_GET_ITEM(list.get(), i));
+        if (ZvString_Check(item.get()) && ZvDict_SetItem(dict, item.get(), Zv_None) < 0) return -1;
     }
     return 0;
 }
@@ -591,17 +593,19 @@ ZvObject *ZvObject_RichCompare(ZvObject *v, ZvObject *w, int op)
     }
     if (Zv_EnterRecursiveCall(" in cmp")) return nullptr;
     ZvObject *res = nullptr;
-    ZvTypeObject *tp = Zv_TYPE(v);
-    if (tp == Zv_TYPE(w)) {
+    if (Zv_TYPE(v) == Zv_TYPE(w)) {
         /* The same-type fast path: one slot call in the common case. */
-        richcmpfunc f = rich_slot(tp);
+        richcmpfunc f = rich_slot(Zv_TYPE(v));
         if (f != nullptr) {
             res = f(v, w, op);
             if (res != Zv_NotImplemented) goto done;
             Zv_DECREF(res);
             res = nullptr;
         }
-        if (tp->tp_compare != nullptr) {
+        /* Read again: the rich slot may have assigned __class__ and freed
+         * the class read before it. */
+        ZvTypeObject *tp = Zv_TYPE(v);
+        if (tp == Zv_TYPE(w) && tp->tp_compare != nullptr) {
             int c = adjust_tp_compare(tp->tp_compare(v, w));
             res = c <= -2 ? nullptr : convert_3way_to_object(op, c);
             goto done;
@@ -775,18 +779,21 @@ ZvObject *ZvObject_SelfIter(ZvObject *obj)
     return obj;
 }
 
-/* Both generic accessors hold their own references to the descriptor and
- * to the instance dictionary while they use them: a descriptor's get or
- * set, or a key's comparison during a dictionary lookup, can run code that
- * deletes the class attribute or replaces the instance's __dict__. */
+/* Both generic accessors hold their own references to the type, the
+ * descriptor and the instance dictionary while they use them: a
+ * descriptor's get or set, or a key's comparison during a dictionary
+ * lookup, can run code that deletes the class attribute, replaces the
+ * instance's __dict__ or assigns its __class__ (dropping the instance's
+ * reference to its old class). */
 ZvObject *ZvObject_GenericGetAttr(ZvObject *obj, ZvObject *name)
 {
     if (!check_attr_name(obj, name)) return nullptr;
-    ZvTypeObject *tp = Zv_TYPE(obj);
+    zv::Ref tp_ref = zv::Ref::borrow((ZvObject *)Zv_TYPE(obj));
+    auto *tp = (ZvTypeObject *)tp_ref.get();
     if (tp->tp_dict == nullptr && ZvType_Ready(tp) < 0) return nullptr;
     /* Data descriptors on the type win over the instance dictionary, which
      * wins over non-data descriptors and plain class attributes. */
-    zv::Ref descr = zv::Ref::borrow(_ZvType_Lookup(tp, name));
+    zv::Ref descr(_ZvType_LookupRef(tp, name));
     descrgetfunc f = nullptr;
     if (descr && ZvType_HasFeature(Zv_TYPE(descr.get()), Zv_TPFLAGS_HAVE_CLASS)) {
         f = Zv_TYPE(descr.get())->tp_descr_get;
@@ -812,9 +819,10 @@ ZvObject *ZvObject_GenericGetAttr(ZvObject *obj, ZvObject *name)
 int ZvObject_GenericSetAttr(ZvObject *obj, ZvObject *name, ZvObject *value)
 {
     if (!check_attr_name(obj, name)) return -1;
-    ZvTypeObject *tp = Zv_TYPE(obj);
+    zv::Ref tp_ref = zv::Ref::borrow((ZvObject *)Zv_TYPE(obj));
+    auto *tp = (ZvTypeObject *)tp_ref.get();
     if (tp->tp_dict == nullptr && ZvType_Ready(tp) < 0) return -1;
-    zv::Ref descr = zv::Ref::borrow(_ZvType_Lookup(tp, name));
+    zv::Ref descr(_ZvType_LookupRef(tp, name));
     if (descr && ZvType_HasFeature(Zv_TYPE(descr.get()), Zv_TPFLAGS_HAVE_CLASS) &&
         Zv_TYPE(descr.get())->tp_descr_set != nullptr)
         return Zv_TYPE(descr.get())->tp_descr_set(descr.get(), obj, value);

@@ -87,15 +87,20 @@ static ZvObject *super_getattro(ZvObject *self, ZvObject *name)
     bool skip = su->obj_type == nullptr ||
                 (ZvString_Check(name) && strcmp(ZvString_AS_STRING(name), "__class__") == 0);
     if (!skip && ZvString_Check(name)) {
-        ZvTypeObject *starttype = su->obj_type;
-        int i = index_after(starttype, su->type);
-        if (i < 0 && su->obj != nullptr && ZvType_Check(su->obj)) {
-            starttype = (ZvTypeObject *)su->obj;
-            i = index_after(starttype, su->type);
+        /* Everything the walk uses is held: a key's __eq__ in a dictionary
+         * along the way can assign __bases__ (replacing the MRO) or
+         * initialise this super object again (releasing what it holds). */
+        Ref type = Ref::borrow((ZvObject *)su->type);
+        Ref obj = Ref::borrow(su->obj);
+        Ref starttype = Ref::borrow((ZvObject *)su->obj_type);
+        int i = index_after((ZvTypeObject *)starttype.get(), (ZvTypeObject *)type.get());
+        if (i < 0 && obj && ZvType_Check(obj.get())) {
+            starttype = Ref::borrow(obj.get());
+            i = index_after((ZvTypeObject *)starttype.get(), (ZvTypeObject *)type.get());
         }
-        ZvObject *mro = starttype->tp_mro;
-        for (int n = (i < 0 || mro == nullptr) ? 0 : ZvTuple_GET_SIZE(mro); i >= 0 && i < n; i++) {
-            ZvObject *tmp = ZvTuple_GET_ITEM(mro, i);
+        Ref mro = Ref::borrow(((ZvTypeObject *)starttype.get())->tp_mro);
+        for (int n = (i < 0 || !mro) ? 0 : ZvTuple_GET_SIZE(mro.get()); i >= 0 && i < n; i++) {
+            ZvObject *tmp = ZvTuple_GET_ITEM(mro.get(), i);
             if (!ZvType_Check(tmp)) continue;
             ZvObject *dict = ((ZvTypeObject *)tmp)->tp_dict;
             ZvObject *res = dict ? ZvDict_GetItem(dict, name) : nullptr;
@@ -104,8 +109,8 @@ static ZvObject *super_getattro(ZvObject *self, ZvObject *name)
             descrgetfunc f = Zv_TYPE(res)->tp_descr_get;
             if (f == nullptr) return hold.release();
             /* Through the class itself the attribute is fetched unbound. */
-            ZvObject *obj = su->obj == (ZvObject *)starttype ? nullptr : su->obj;
-            return f(res, obj, (ZvObject *)starttype);
+            ZvObject *through = obj.get() == starttype.get() ? nullptr : obj.get();
+            return f(res, through, starttype.get());
         }
     }
     return ZvObject_GenericGetAttr(self, name);

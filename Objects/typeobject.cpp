@@ -21,6 +21,8 @@
 #include <string.h>
 
 #include <string>
+#include <unordered_set>
+#include <vector>
 
 #include "zvref.h"
 
@@ -57,12 +59,19 @@ static int add_subclass(ZvTypeObject *base, ZvTypeObject *type)
         base->tp_subclasses = list = ZvList_New(0);
         if (list == nullptr) return -1;
     }
+    /* Registering twice would leave an entry behind when the class dies
+     * (its deallocator marks one entry dead): registration is idempotent,
+     * so that readying and a __bases__ assignment made meanwhile (from a
+     * metaclass's mro()) can both register. */
+    subclass_ref *dead = nullptr;
     for (int i = ZvList_GET_SIZE(list); --i >= 0;) {
         auto *r = (subclass_ref *)ZvList_GET_ITEM(list, i);
-        if (r->ref == nullptr) {
-            r->ref = type;
-            return 0;
-        }
+        if (r->ref == type) return 0;
+        if (r->ref == nullptr && dead == nullptr) dead = r;
+    }
+    if (dead != nullptr) {
+        dead->ref = type;
+        return 0;
     }
     auto *r = (subclass_ref *)_ZvObject_New(&subclass_ref_type);
     if (r == nullptr) return -1;
@@ -101,6 +110,36 @@ int _ZvType_ForEachSubclass(ZvTypeObject *type, int (*visit)(ZvTypeObject *, voi
     return 0;
 }
 
+/* Pushes the live direct subclasses of `type` on `stack` so that the first
+ * one is popped first. */
+static int push_subclasses(ZvObject *stack, ZvTypeObject *type)
+{
+    ZvObject *list = type->tp_subclasses;
+    if (list == nullptr) return 0;
+    for (int i = ZvList_GET_SIZE(list); --i >= 0;) {
+        ZvTypeObject *sub = ((subclass_ref *)ZvList_GET_ITEM(list, i))->ref;
+        if (sub != nullptr && ZvList_Append(stack, (ZvObject *)sub) < 0) return -1;
+    }
+    return 0;
+}
+
+int _ZvType_WalkSubclasses(ZvTypeObject *type, int (*visit)(ZvTypeObject *, void *), void *arg)
+{
+    /* A hierarchy may be tens of thousands of classes deep, so the walk
+     * keeps its own stack; the list holds every waiting subclass, since a
+     * visit can run code that frees classes. */
+    Ref stack(ZvList_New(0));
+    if (!stack || push_subclasses(stack.get(), type) < 0) return -1;
+    for (int n; (n = ZvList_GET_SIZE(stack.get())) > 0;) {
+        Ref sub = Ref::borrow(ZvList_GET_ITEM(stack.get(), n - 1));
+        if (ZvList_SetSlice(stack.get(), n - 1, n, nullptr) < 0) return -1;
+        int r = visit((ZvTypeObject *)sub.get(), arg);
+        if (r < 0) return -1;
+        if (r == 0 && push_subclasses(stack.get(), (ZvTypeObject *)sub.get()) < 0) return -1;
+    }
+    return 0;
+}
+
 /* --- subtype test and MRO lookup ------------------------------------------ */
 
 int ZvType_IsSubtype(ZvTypeObject *a, ZvTypeObject *b)
@@ -120,21 +159,39 @@ int ZvType_IsSubtype(ZvTypeObject *a, ZvTypeObject *b)
     return b == &ZvBaseObject_Type;
 }
 
-ZvObject *_ZvType_Lookup(ZvTypeObject *type, ZvObject *name)
+ZvObject *_ZvType_LookupRef(ZvTypeObject *type, ZvObject *name)
 {
-    ZvObject *mro = type->tp_mro;
-    if (mro == nullptr) return nullptr;
-    int n = ZvTuple_GET_SIZE(mro);
+    /* A key's __eq__, run by a dictionary lookup, can assign __bases__ and
+     * so replace (and free) the MRO being walked: the walk holds it, and
+     * with it every class on it and their dictionaries. */
+    Ref mro = Ref::borrow(type->tp_mro);
+    if (!mro) return nullptr;
+    int n = ZvTuple_GET_SIZE(mro.get());
     for (int i = 0; i < n; i++) {
-        ZvObject *base = ZvTuple_GET_ITEM(mro, i);
+        ZvObject *base = ZvTuple_GET_ITEM(mro.get(), i);
         /* Classic classes will contribute their own dictionary here. */
         if (!ZvType_Check(base)) continue;
         ZvObject *dict = ((ZvTypeObject *)base)->tp_dict;
         if (dict == nullptr) continue;
         ZvObject *res = ZvDict_GetItem(dict, name);
-        if (res != nullptr) return res;
+        if (res != nullptr) {
+            Zv_INCREF(res);
+            return res;
+        }
     }
     return nullptr;
+}
+
+ZvObject *_ZvType_Lookup(ZvTypeObject *type, ZvObject *name)
+{
+    ZvObject *res = _ZvType_LookupRef(type, name);
+    if (res == nullptr) return nullptr;
+    /* Borrowed from a dictionary along the MRO.  When only this reference
+     * is left, the class it was found in went out of the MRO (and was
+     * freed) during the walk: the class no longer has the attribute. */
+    bool gone = res->ob_refcnt == 1;
+    Zv_DECREF(res);
+    return gone ? nullptr : res;
 }
 
 /* --- allocation ------------------------------------------------------------ */
@@ -290,12 +347,13 @@ static ZvObject *type_get_doc(ZvObject *op, void *)
     auto *type = (ZvTypeObject *)op;
     if (!(type->tp_flags & Zv_TPFLAGS_HEAPTYPE) && type->tp_doc != nullptr)
         return ZvString_FromString(type->tp_doc);
-    ZvObject *result = type->tp_dict ? ZvDict_GetItemString(type->tp_dict, "__doc__") : nullptr;
-    if (result == nullptr) Zv_RETURN_NONE;
-    descrgetfunc get = Zv_TYPE(result)->tp_descr_get;
-    if (get != nullptr) return get(result, nullptr, op);
-    Zv_INCREF(result);
-    return result;
+    Ref result =
+        Ref::borrow(type->tp_dict ? ZvDict_GetItemString(type->tp_dict, "__doc__") : nullptr);
+    if (!result) Zv_RETURN_NONE;
+    /* Held for the get, which may delete __doc__ from the class. */
+    descrgetfunc get = Zv_TYPE(result.get())->tp_descr_get;
+    if (get != nullptr) return get(result.get(), nullptr, op);
+    return result.release();
 }
 
 /* --- method resolution order --------------------------------------------- */
@@ -492,10 +550,28 @@ static bool extra_ivars(ZvTypeObject *type, ZvTypeObject *base)
     return t_size != b_size;
 }
 
+/* Whether two types lay out their instances identically; such a type
+ * adds no storage to what its base adds, so both have one solid base. */
+static bool same_layout(ZvTypeObject *a, ZvTypeObject *b)
+{
+    return a->tp_basicsize == b->tp_basicsize && a->tp_itemsize == b->tp_itemsize &&
+           a->tp_dictoffset == b->tp_dictoffset && a->tp_weaklistoffset == b->tp_weaklistoffset;
+}
+
 static ZvTypeObject *solid_base(ZvTypeObject *type)
 {
-    ZvTypeObject *base = type->tp_base ? solid_base(type->tp_base) : &ZvBaseObject_Type;
-    return extra_ivars(type, base) ? type : base;
+    /* solid(t) is t when t adds storage to solid(t's base), else
+     * solid(t's base), with object above the top.  Computed from the top
+     * of the tp_base chain down, over the types that change the layout,
+     * rather than by recursion: chains of classes can be far deeper than
+     * the native stack allows. */
+    std::vector<ZvTypeObject *> changes;
+    for (ZvTypeObject *t = type; t != nullptr; t = t->tp_base)
+        if (t->tp_base == nullptr || !same_layout(t, t->tp_base)) changes.push_back(t);
+    ZvTypeObject *solid = &ZvBaseObject_Type;
+    for (auto it = changes.rbegin(); it != changes.rend(); ++it)
+        if (extra_ivars(*it, solid)) solid = *it;
+    return solid;
 }
 
 /* The base whose instance layout a class with these bases extends. */
@@ -571,19 +647,81 @@ static int compatible_for_assignment(ZvTypeObject *oldto, ZvTypeObject *newto, c
 
 /* --- __bases__ assignment -------------------------------------------------- */
 
-/* Recomputes the MRO of every subclass, recording (class, old MRO) pairs
- * in `undo` so that a failure can put everything back. */
+/* Whether `target` can be reached from `from` along tp_base and tp_bases.
+ * The MRO alone does not tell: a metaclass's mro() may leave bases out,
+ * and a cycle in the base graph would send every walk over it (the layout
+ * chain, the subclass registry) round for ever. */
+static bool reaches_through_bases(ZvTypeObject *from, ZvTypeObject *target)
+{
+    std::vector<ZvTypeObject *> todo{from};
+    std::unordered_set<ZvTypeObject *> seen;
+    while (!todo.empty()) {
+        ZvTypeObject *t = todo.back();
+        todo.pop_back();
+        if (t == target) return true;
+        if (!seen.insert(t).second) continue;
+        if (t->tp_base != nullptr) todo.push_back(t->tp_base);
+        ZvObject *bases = t->tp_bases;
+        int n = bases != nullptr && ZvTuple_Check(bases) ? ZvTuple_GET_SIZE(bases) : 0;
+        for (int i = 0; i < n; i++) {
+            ZvObject *b = ZvTuple_GET_ITEM(bases, i);
+            if (ZvType_Check(b)) todo.push_back((ZvTypeObject *)b);
+        }
+    }
+    return false;
+}
+
+static bool tuple_holds(ZvObject *tuple, ZvObject *o)
+{
+    for (int i = 0; i < ZvTuple_GET_SIZE(tuple); i++)
+        if (ZvTuple_GET_ITEM(tuple, i) == o) return true;
+    return false;
+}
+
+/* Moves type's registrations from the classes in `from` to those in `to`;
+ * a class is registered exactly with the bases it has. */
+static int move_registrations(ZvTypeObject *type, ZvObject *from, ZvObject *to)
+{
+    for (int i = ZvTuple_GET_SIZE(from); --i >= 0;) {
+        ZvObject *ob = ZvTuple_GET_ITEM(from, i);
+        if (ZvType_Check(ob) && !tuple_holds(to, ob))
+            remove_subclass((ZvTypeObject *)ob, type, true);
+    }
+    int r = 0;
+    for (int i = ZvTuple_GET_SIZE(to); --i >= 0;) {
+        ZvObject *ob = ZvTuple_GET_ITEM(to, i);
+        if (ZvType_Check(ob) && add_subclass((ZvTypeObject *)ob, type) < 0) r = -1;
+    }
+    return r;
+}
+
+/* Recomputes the MRO of a subclass, recording (class, old MRO) in `undo`
+ * so that a failure can put everything back. */
 static int mro_subclasses_visit(ZvTypeObject *sub, void *arg)
 {
     auto *undo = (ZvObject *)arg;
     ZvObject *old = sub->tp_mro;
-    if (old == nullptr) return 0;
+    if (old == nullptr) return 1;
     ZvObject *pair = ZvTuple_Pack(2, (ZvObject *)sub, old);
     if (pair == nullptr) return -1;
     int r = ZvList_Append(undo, pair);
     Zv_DECREF(pair);
-    if (r < 0 || mro_internal(sub) < 0) return -1;
-    return _ZvType_ForEachSubclass(sub, mro_subclasses_visit, arg);
+    return (r < 0 || mro_internal(sub) < 0) ? -1 : 0;
+}
+
+/* Puts back the MROs recorded by mro_subclasses_visit, latest first: a
+ * class reached along two paths was recorded twice. */
+static void undo_mros(ZvObject *undo)
+{
+    for (int i = ZvList_GET_SIZE(undo); --i >= 0;) {
+        ZvObject *pair = ZvList_GET_ITEM(undo, i);
+        auto *cls = (ZvTypeObject *)ZvTuple_GET_ITEM(pair, 0);
+        ZvObject *mro = ZvTuple_GET_ITEM(pair, 1);
+        Zv_INCREF(mro);
+        ZvObject *tmp = cls->tp_mro;
+        cls->tp_mro = mro;
+        Zv_XDECREF(tmp);
+    }
 }
 
 static int type_set_bases(ZvObject *op, ZvObject *value, void *)
@@ -609,7 +747,8 @@ static int type_set_bases(ZvObject *op, ZvObject *value, void *)
                          type->tp_name, Zv_TYPE(ob)->tp_name);
             return -1;
         }
-        if (ZvType_IsSubtype((ZvTypeObject *)ob, type)) {
+        if (ZvType_IsSubtype((ZvTypeObject *)ob, type) ||
+            reaches_through_bases((ZvTypeObject *)ob, type)) {
             ZvErr_SetString(ZvExc_TypeError, "a __bases__ item causes an inheritance cycle");
             return -1;
         }
@@ -627,49 +766,30 @@ static int type_set_bases(ZvObject *op, ZvObject *value, void *)
     type->tp_bases = value;
     type->tp_base = new_base;
 
-    ZvObject *undo = nullptr;
-    if (mro_internal(type) < 0) goto bail;
-    undo = ZvList_New(0);
-    if (undo == nullptr || _ZvType_ForEachSubclass(type, mro_subclasses_visit, undo) != 0) {
-        for (int i = 0; undo != nullptr && i < ZvList_GET_SIZE(undo); i++) {
-            ZvObject *pair = ZvList_GET_ITEM(undo, i);
-            auto *cls = (ZvTypeObject *)ZvTuple_GET_ITEM(pair, 0);
-            ZvObject *mro = ZvTuple_GET_ITEM(pair, 1);
-            Zv_INCREF(mro);
-            ZvObject *tmp = cls->tp_mro;
-            cls->tp_mro = mro;
-            Zv_XDECREF(tmp);
+    /* The MRO computations can run a metaclass's mro(), which may assign
+     * __bases__ again: what follows reads the bases the class has now. */
+    if (mro_internal(type) == 0) {
+        Ref undo(ZvList_New(0));
+        if (undo && _ZvType_WalkSubclasses(type, mro_subclasses_visit, undo.get()) == 0) {
+            int r = move_registrations(type, old_bases, type->tp_bases);
+            if (_ZvSlots_UpdateAll(type) < 0) r = -1;
+            Zv_DECREF(old_bases);
+            Zv_DECREF(old_base);
+            Zv_XDECREF(old_mro);
+            return r;
         }
-        Zv_XDECREF(undo);
-        goto bail;
+        if (undo) undo_mros(undo.get());
     }
-    Zv_DECREF(undo);
-    {
-        int r = 0;
-        for (int i = ZvTuple_GET_SIZE(old_bases); --i >= 0;) {
-            ZvObject *ob = ZvTuple_GET_ITEM(old_bases, i);
-            if (ZvType_Check(ob)) remove_subclass((ZvTypeObject *)ob, type, true);
-        }
-        for (int i = n; --i >= 0;) {
-            ZvObject *ob = ZvTuple_GET_ITEM(value, i);
-            if (ZvType_Check(ob) && add_subclass((ZvTypeObject *)ob, type) < 0) r = -1;
-        }
-        if (_ZvSlots_UpdateAll(type) < 0) r = -1;
-        Zv_DECREF(old_bases);
-        Zv_DECREF(old_base);
-        Zv_XDECREF(old_mro);
-        return r;
-    }
-bail:
-    Zv_DECREF(type->tp_bases);
-    Zv_DECREF(type->tp_base);
-    {
-        ZvObject *cur = type->tp_mro;
-        type->tp_mro = old_mro; /* the reference taken above */
-        Zv_XDECREF(cur);
-    }
+    ZvObject *cur_bases = type->tp_bases;
+    ZvTypeObject *cur_base = type->tp_base;
+    ZvObject *cur_mro = type->tp_mro;
     type->tp_bases = old_bases;
     type->tp_base = old_base;
+    type->tp_mro = old_mro; /* the reference taken above */
+    (void)move_registrations(type, cur_bases, old_bases);
+    Zv_DECREF(cur_bases);
+    Zv_DECREF(cur_base);
+    Zv_XDECREF(cur_mro);
     return -1;
 }
 
@@ -775,37 +895,35 @@ static ZvObject *type_call(ZvObject *op, ZvObject *args, ZvObject *kwds)
 static ZvObject *type_getattro(ZvObject *op, ZvObject *name)
 {
     auto *type = (ZvTypeObject *)op;
-    ZvTypeObject *metatype = Zv_TYPE(type);
     if (!ZvString_Check(name)) {
         ZvErr_SetString(ZvExc_TypeError, "attribute name must be string");
         return nullptr;
     }
     if (type->tp_dict == nullptr && ZvType_Ready(type) < 0) return nullptr;
 
+    /* Everything is held across the lookups: a key's __eq__ can assign
+     * the class's __class__ (freeing its metatype) or delete what was
+     * found, and a descriptor's get can do the same. */
+    Ref metatype = Ref::borrow((ZvObject *)Zv_TYPE(type));
     /* A data descriptor on the metatype (__name__, __bases__ ...) wins. */
-    ZvObject *meta_attribute = _ZvType_Lookup(metatype, name);
-    descrgetfunc meta_get = nullptr;
-    if (meta_attribute != nullptr) {
-        meta_get = Zv_TYPE(meta_attribute)->tp_descr_get;
-        if (meta_get != nullptr && Zv_TYPE(meta_attribute)->tp_descr_set != nullptr)
-            return meta_get(meta_attribute, op, (ZvObject *)metatype);
-        Zv_INCREF(meta_attribute);
+    Ref meta(_ZvType_LookupRef((ZvTypeObject *)metatype.get(), name));
+    if (meta) {
+        descrgetfunc meta_get = Zv_TYPE(meta.get())->tp_descr_get;
+        if (meta_get != nullptr && Zv_TYPE(meta.get())->tp_descr_set != nullptr)
+            return meta_get(meta.get(), op, metatype.get());
     }
-    Ref meta(meta_attribute);
 
-    ZvObject *attribute = _ZvType_Lookup(type, name);
-    if (attribute != nullptr) {
-        descrgetfunc local_get = Zv_TYPE(attribute)->tp_descr_get;
-        if (local_get != nullptr) {
-            Zv_INCREF(attribute);
-            Ref hold(attribute);
-            return local_get(attribute, nullptr, op);
-        }
-        Zv_INCREF(attribute);
-        return attribute;
+    Ref attribute(_ZvType_LookupRef(type, name));
+    if (attribute) {
+        descrgetfunc local_get = Zv_TYPE(attribute.get())->tp_descr_get;
+        if (local_get != nullptr) return local_get(attribute.get(), nullptr, op);
+        return attribute.release();
     }
-    if (meta_get != nullptr) return meta_get(meta.get(), op, (ZvObject *)metatype);
-    if (meta) return meta.release();
+    if (meta) {
+        descrgetfunc meta_get = Zv_TYPE(meta.get())->tp_descr_get;
+        if (meta_get != nullptr) return meta_get(meta.get(), op, metatype.get());
+        return meta.release();
+    }
     ZvErr_Format(ZvExc_AttributeError, "type object '%.50s' has no attribute '%.400s'",
                  type->tp_name, ZvString_AS_STRING(name));
     return nullptr;
@@ -904,7 +1022,10 @@ static void object_dealloc(ZvObject *self) { Zv_TYPE(self)->tp_free(self); }
 
 static ZvObject *object_repr(ZvObject *self)
 {
-    ZvTypeObject *type = Zv_TYPE(self);
+    /* Held: reading __module__ from the class dictionary can run a key's
+     * __eq__, which may assign self's __class__. */
+    Ref type_ref = Ref::borrow((ZvObject *)Zv_TYPE(self));
+    auto *type = (ZvTypeObject *)type_ref.get();
     ZvObject *mod = type_module((ZvObject *)type, nullptr);
     if (mod == nullptr)
         ZvErr_Clear();
@@ -1039,20 +1160,22 @@ static ZvObject *reduce_state(ZvObject *obj)
         Zv_INCREF(state);
     }
     Ref st(state);
-    Ref names(slotnames((ZvObject *)Zv_TYPE(obj)));
+    Ref cls = Ref::borrow((ZvObject *)Zv_TYPE(obj)); /* held: the lookups run code */
+    Ref names(slotnames(cls.get()));
     if (!names) return nullptr;
     if (names.get() == Zv_None || ZvList_GET_SIZE(names.get()) == 0) return st.release();
     Ref slots(ZvDict_New());
     if (!slots) return nullptr;
     int n = 0;
     for (int i = 0; i < ZvList_GET_SIZE(names.get()); i++) {
-        ZvObject *name = ZvList_GET_ITEM(names.get(), i);
-        ZvObject *value = ZvObject_GetAttr(obj, name);
+        /* Held: reading the attribute runs code that may change the list. */
+        Ref name = Ref::borrow(ZvList_GET_ITEM(names.get(), i));
+        ZvObject *value = ZvObject_GetAttr(obj, name.get());
         if (value == nullptr) {
             ZvErr_Clear();
             continue;
         }
-        int r = ZvDict_SetItem(slots.get(), name, value);
+        int r = ZvDict_SetItem(slots.get(), name.get(), value);
         Zv_DECREF(value);
         if (r < 0) return nullptr;
         n++;
@@ -1063,7 +1186,9 @@ static ZvObject *reduce_state(ZvObject *obj)
 
 static ZvObject *reduce_2(ZvObject *obj)
 {
-    ZvObject *cls = (ZvObject *)Zv_TYPE(obj);
+    /* Held: __getnewargs__ may assign __class__, dropping the instance's
+     * reference to the class. */
+    Ref cls = Ref::borrow((ZvObject *)Zv_TYPE(obj));
     bool present;
     Ref args(call_if_present(obj, "__getnewargs__", &present));
     if (ZvErr_Occurred()) return nullptr;
@@ -1076,8 +1201,7 @@ static ZvObject *reduce_2(ZvObject *obj)
     int n = ZvTuple_GET_SIZE(args.get());
     Ref args2(ZvTuple_New(n + 1));
     if (!args2) return nullptr;
-    Zv_INCREF(cls);
-    ZvTuple_SET_ITEM(args2.get(), 0, cls);
+    ZvTuple_SET_ITEM(args2.get(), 0, Ref::borrow(cls.get()).release());
     for (int i = 0; i < n; i++) {
         ZvObject *v = ZvTuple_GET_ITEM(args.get(), i);
         Zv_INCREF(v);
@@ -1163,47 +1287,56 @@ static void clear_weakrefs(ZvObject *self, ZvTypeObject *type)
 
 static int subtype_traverse(ZvObject *self, visitproc visit, void *arg);
 
+/* Runs __del__; true when it resurrected the instance.  The class is held
+ * for the call: __del__ may assign __class__, dropping the instance's own
+ * reference to it. */
+static bool run_finalizer(ZvObject *self)
+{
+    Ref hold = Ref::borrow((ZvObject *)Zv_TYPE(self));
+    Zv_TYPE(self)->tp_del(self);
+    return self->ob_refcnt > 0;
+}
+
+/* Clears what the heap classes added to the instance, hands it to the
+ * nearest base with its own deallocator, then releases the class.  All of
+ * this reads the class the instance has now, which after __del__ need not
+ * be the one it had: that is the class its reference is held for. */
+static void release_instance(ZvObject *self)
+{
+    ZvTypeObject *type = Zv_TYPE(self), *base;
+    for (base = type; base->tp_dealloc == _ZvType_SubtypeDealloc; base = base->tp_base)
+        if (Zv_SIZE(base)) clear_slots(base, self);
+    if (type->tp_dictoffset && !base->tp_dictoffset) {
+        ZvObject **dictptr = _ZvObject_GetDictPtr(self);
+        if (dictptr != nullptr) Zv_CLEAR(*dictptr);
+    }
+    if ((type->tp_flags & Zv_TPFLAGS_HAVE_GC) && (base->tp_flags & Zv_TPFLAGS_HAVE_GC))
+        ZvObject_GC_Track(self);
+    base->tp_dealloc(self);
+    Zv_DECREF(type);
+}
+
 void _ZvType_SubtypeDealloc(ZvObject *self)
 {
     ZvTypeObject *type = Zv_TYPE(self);
-    ZvTypeObject *base;
-
     if (!(type->tp_flags & Zv_TPFLAGS_HAVE_GC)) {
-        if (type->tp_del != nullptr) {
-            type->tp_del(self);
-            if (self->ob_refcnt > 0) return; /* resurrected */
-        }
-        for (base = type; base->tp_dealloc == _ZvType_SubtypeDealloc; base = base->tp_base)
-            if (Zv_SIZE(base)) clear_slots(base, self);
-        base->tp_dealloc(self);
-        Zv_DECREF(type);
+        if (type->tp_del != nullptr && run_finalizer(self)) return;
+        release_instance(self);
         return;
     }
 
     ZvObject_GC_UnTrack(self);
     ZvTrash_BEGIN(self)
-    for (base = type; base->tp_dealloc == _ZvType_SubtypeDealloc;) base = base->tp_base;
+    ZvTypeObject *base = type;
+    while (base->tp_dealloc == _ZvType_SubtypeDealloc) base = base->tp_base;
     if (type->tp_weaklistoffset && !base->tp_weaklistoffset) clear_weakrefs(self, type);
     bool resurrected = false;
     if (type->tp_del != nullptr) {
         ZvObject_GC_Track(self);
-        type->tp_del(self);
-        if (self->ob_refcnt > 0)
-            resurrected = true;
-        else
-            ZvObject_GC_UnTrack(self);
+        resurrected = run_finalizer(self);
+        if (!resurrected) ZvObject_GC_UnTrack(self);
     }
-    if (!resurrected) {
-        for (base = type; base->tp_dealloc == _ZvType_SubtypeDealloc; base = base->tp_base)
-            if (Zv_SIZE(base)) clear_slots(base, self);
-        if (type->tp_dictoffset && !base->tp_dictoffset) {
-            ZvObject **dictptr = _ZvObject_GetDictPtr(self);
-            if (dictptr != nullptr) Zv_CLEAR(*dictptr);
-        }
-        if (base->tp_flags & Zv_TPFLAGS_HAVE_GC) ZvObject_GC_Track(self);
-        base->tp_dealloc(self);
-        Zv_DECREF(type);
-    }
+    if (!resurrected) release_instance(self);
     ZvTrash_END(self)
 }
 
@@ -1607,6 +1740,8 @@ int ZvType_Ready(ZvTypeObject *type)
         return ready_fail(type);
 
     if (mro_internal(type) < 0) return ready_fail(type);
+    /* A metaclass's mro() may have assigned __bases__ meanwhile. */
+    base = type->tp_base;
 
     if (type->tp_base != nullptr) inherit_special(type, type->tp_base);
     ZvObject *mro = type->tp_mro;
@@ -1697,13 +1832,16 @@ static int plan_slots(ZvObject *name, ZvObject *bases, ZvObject *dict, ZvTypeObj
 {
     bool may_add_dict = base->tp_dictoffset == 0;
     bool may_add_weak = base->tp_weaklistoffset == 0 && base->tp_itemsize == 0;
-    ZvObject *slots = ZvDict_GetItemString(dict, "__slots__");
-    if (slots == nullptr) {
+    /* Held: turning __slots__ into a tuple runs its __iter__, which may
+     * delete it from the class dictionary. */
+    Ref slots = Ref::borrow(ZvDict_GetItemString(dict, "__slots__"));
+    if (!slots) {
         plan->add_dict = may_add_dict;
         plan->add_weak = may_add_weak;
         return 0;
     }
-    Ref seq(ZvString_Check(slots) ? ZvTuple_Pack(1, slots) : ZvSequence_Tuple(slots));
+    Ref seq(ZvString_Check(slots.get()) ? ZvTuple_Pack(1, slots.get())
+                                        : ZvSequence_Tuple(slots.get()));
     if (!seq) return -1;
     int n = ZvTuple_GET_SIZE(seq.get());
     if (n > 0 && base->tp_itemsize != 0) {

@@ -62,6 +62,14 @@ ZvObject *_ZvType_LookupSpecial(ZvObject *self, const char *name, ZvObject **cac
 /* Calls visit(subclass, arg) for every live direct subclass; stops at and
  * returns the first non-zero result. */
 int _ZvType_ForEachSubclass(ZvTypeObject *type, int (*visit)(ZvTypeObject *, void *), void *arg);
+/* Calls visit(sub, arg) for every live subclass at any depth, depth first
+ * in registration order, without native recursion.  visit returns -1 (an
+ * error: the walk stops with -1), 0 (go on below sub) or 1 (skip sub's own
+ * subclasses).  A class reachable along two paths is visited twice. */
+int _ZvType_WalkSubclasses(ZvTypeObject *type, int (*visit)(ZvTypeObject *, void *), void *arg);
+/* _ZvType_Lookup returning a new reference (NULL without an error when
+ * missing): what every caller that goes on to run code should use. */
+ZvObject *_ZvType_LookupRef(ZvTypeObject *type, ZvObject *name);
 /* The heap-instance deallocator (installed by class creation). */
 void _ZvType_SubtypeDealloc(ZvObject *self);
 

@@ -42,14 +42,14 @@ ZvObject *_ZvType_LookupSpecial(ZvObject *self, const char *name, ZvObject **cac
 {
     ZvObject *key = intern_cached(name, cache);
     if (key == nullptr) return nullptr;
-    ZvObject *res = _ZvType_Lookup(Zv_TYPE(self), key);
-    if (res == nullptr) return nullptr;
-    descrgetfunc f = Zv_TYPE(res)->tp_descr_get;
-    if (f == nullptr) {
-        Zv_INCREF(res);
-        return res;
-    }
-    return f(res, self, (ZvObject *)Zv_TYPE(self));
+    /* The lookup and the binding can run code that assigns self's
+     * __class__ or deletes the method: both are held. */
+    Ref type = Ref::borrow((ZvObject *)Zv_TYPE(self));
+    Ref res(_ZvType_LookupRef((ZvTypeObject *)type.get(), key));
+    if (!res) return nullptr;
+    descrgetfunc f = Zv_TYPE(res.get())->tp_descr_get;
+    if (f == nullptr) return res.release();
+    return f(res.get(), self, type.get());
 }
 
 #define lookup_maybe _ZvType_LookupSpecial
@@ -164,15 +164,19 @@ static BinaryName binary_names[B_COUNT] = {
     {"__truediv__", "__rtruediv__"}, {"__pow__", "__rpow__"},
 };
 
-/* Whether right's class overrides the method `name` of left's class. */
+/* Whether right's class overrides the method `name` of left's class.  The
+ * classes are held: fetching an attribute can run code that assigns
+ * either operand's __class__. */
 static bool method_is_overloaded(ZvObject *left, ZvObject *right, const char *name)
 {
-    Ref b(ZvObject_GetAttrString((ZvObject *)Zv_TYPE(right), name));
+    Ref left_type = Ref::borrow((ZvObject *)Zv_TYPE(left));
+    Ref right_type = Ref::borrow((ZvObject *)Zv_TYPE(right));
+    Ref b(ZvObject_GetAttrString(right_type.get(), name));
     if (!b) {
         ZvErr_Clear();
         return false;
     }
-    Ref a(ZvObject_GetAttrString((ZvObject *)Zv_TYPE(left), name));
+    Ref a(ZvObject_GetAttrString(left_type.get(), name));
     if (!a) {
         ZvErr_Clear();
         return true;
@@ -511,12 +515,24 @@ static ZvObject *slot_tp_str(ZvObject *self)
 
 /* --- calls, attributes, iteration, descriptors, life cycle --------------- */
 
+/* Calls a special method found for a slot.  The call can come straight
+ * back to the same slot (an instance that is its own class's __call__, a
+ * class that is its own __init__ or __new__), so it counts against the
+ * recursion limit. */
+static ZvObject *guarded_call(ZvObject *func, ZvObject *args, ZvObject *kwds, const char *where)
+{
+    if (Zv_EnterRecursiveCall(where)) return nullptr;
+    ZvObject *res = ZvObject_Call(func, args, kwds);
+    Zv_LeaveRecursiveCall();
+    return res;
+}
+
 static ZvObject *slot_tp_call(ZvObject *self, ZvObject *args, ZvObject *kwds)
 {
     static ZvObject *call_str;
     Ref meth(lookup_method(self, "__call__", &call_str));
     if (!meth) return nullptr;
-    return ZvObject_Call(meth.get(), args, kwds);
+    return guarded_call(meth.get(), args, kwds, " in __call__");
 }
 
 static ZvObject *getattribute_str, *getattr_str;
@@ -542,30 +558,32 @@ static ZvObject *call_attribute(ZvObject *self, ZvObject *attr, ZvObject *name)
 
 static ZvObject *slot_tp_getattr_hook(ZvObject *self, ZvObject *name)
 {
-    ZvTypeObject *tp = Zv_TYPE(self);
     if (intern_cached("__getattr__", &getattr_str) == nullptr ||
         intern_cached("__getattribute__", &getattribute_str) == nullptr)
         return nullptr;
-    ZvObject *getattr = _ZvType_Lookup(tp, getattr_str);
-    if (getattr == nullptr) {
+    /* The lookups run code (a key's __eq__) that may assign self's
+     * __class__ or delete the methods found: all are held. */
+    Ref tp_ref = Ref::borrow((ZvObject *)Zv_TYPE(self));
+    auto *tp = (ZvTypeObject *)tp_ref.get();
+    Ref getattr(_ZvType_LookupRef(tp, getattr_str));
+    if (!getattr) {
         /* No __getattr__: the simpler dispatcher will do from now on. */
-        tp->tp_getattro = slot_tp_getattro;
+        if (tp->tp_getattro == slot_tp_getattr_hook) tp->tp_getattro = slot_tp_getattro;
         return slot_tp_getattro(self, name);
     }
-    Ref hold_getattr = Ref::borrow(getattr);
-    ZvObject *getattribute = _ZvType_Lookup(tp, getattribute_str);
+    Ref getattribute(_ZvType_LookupRef(tp, getattribute_str));
     Ref res;
-    if (getattribute == nullptr ||
-        (Zv_TYPE(getattribute) == &ZvWrapperDescr_Type &&
-         ((ZvWrapperDescrObject *)getattribute)->d_wrapped == (void *)ZvObject_GenericGetAttr)) {
+    if (!getattribute ||
+        (Zv_TYPE(getattribute.get()) == &ZvWrapperDescr_Type &&
+         ((ZvWrapperDescrObject *)getattribute.get())->d_wrapped ==
+             (void *)ZvObject_GenericGetAttr)) {
         res.reset(ZvObject_GenericGetAttr(self, name));
     } else {
-        Ref hold = Ref::borrow(getattribute);
-        res.reset(call_attribute(self, getattribute, name));
+        res.reset(call_attribute(self, getattribute.get(), name));
     }
     if (!res && ZvErr_ExceptionMatches(ZvExc_AttributeError)) {
         ZvErr_Clear();
-        res.reset(call_attribute(self, getattr, name));
+        res.reset(call_attribute(self, getattr.get(), name));
     }
     return res.release();
 }
@@ -601,18 +619,20 @@ static ZvObject *slot_tp_iternext(ZvObject *self)
 static ZvObject *slot_tp_descr_get(ZvObject *self, ZvObject *obj, ZvObject *type)
 {
     static ZvObject *get_str;
-    ZvTypeObject *tp = Zv_TYPE(self);
     if (intern_cached("__get__", &get_str) == nullptr) return nullptr;
-    ZvObject *get = _ZvType_Lookup(tp, get_str);
-    if (get == nullptr) {
+    /* Held across the lookup, which can run code that assigns self's
+     * __class__. */
+    Ref tp = Ref::borrow((ZvObject *)Zv_TYPE(self));
+    Ref get(_ZvType_LookupRef((ZvTypeObject *)tp.get(), get_str));
+    if (!get) {
         /* __get__ is gone: stop treating instances as descriptors. */
-        if (tp->tp_descr_get == slot_tp_descr_get) tp->tp_descr_get = nullptr;
+        auto *t = (ZvTypeObject *)tp.get();
+        if (t->tp_descr_get == slot_tp_descr_get) t->tp_descr_get = nullptr;
         Zv_INCREF(self);
         return self;
     }
-    Ref hold = Ref::borrow(get);
-    return ZvObject_CallFunctionObjArgs(get, self, obj ? obj : Zv_None, type ? type : Zv_None,
-                                        nullptr);
+    return ZvObject_CallFunctionObjArgs(get.get(), self, obj ? obj : Zv_None,
+                                        type ? type : Zv_None, nullptr);
 }
 
 static int slot_tp_descr_set(ZvObject *self, ZvObject *target, ZvObject *value)
@@ -627,7 +647,7 @@ static int slot_tp_init(ZvObject *self, ZvObject *args, ZvObject *kwds)
     static ZvObject *init_str;
     Ref meth(lookup_method(self, "__init__", &init_str));
     if (!meth) return -1;
-    Ref res(ZvObject_Call(meth.get(), args, kwds));
+    Ref res(guarded_call(meth.get(), args, kwds, " in __init__"));
     if (!res) return -1;
     if (res.get() != Zv_None &&
         ZvErr_Warn(ZvExc_RuntimeWarning, "__init__() should return None") == -1)
@@ -649,7 +669,7 @@ static ZvObject *slot_tp_new(ZvTypeObject *type, ZvObject *args, ZvObject *kwds)
         Zv_INCREF(x);
         ZvTuple_SET_ITEM(newargs.get(), i + 1, x);
     }
-    return ZvObject_Call(func.get(), newargs.get(), kwds);
+    return guarded_call(func.get(), newargs.get(), kwds, " in __new__");
 }
 
 /* The finalizer behind __del__.  It runs with the count at 0; the object
@@ -1192,7 +1212,8 @@ static wrapperbase *update_one_slot(ZvTypeObject *type, wrapperbase *p)
     void *generic = nullptr, *specific = nullptr;
     bool use_generic = false;
     do {
-        ZvObject *descr = _ZvType_Lookup(type, p->name_strobj);
+        Ref found(_ZvType_LookupRef(type, p->name_strobj));
+        ZvObject *descr = found.get();
         if (descr == nullptr) continue;
         if (Zv_TYPE(descr) == &ZvWrapperDescr_Type) {
             void **tptr = resolve_slotdups(type, p->name_strobj);
@@ -1231,20 +1252,19 @@ struct UpdateJob {
 };
 } // namespace
 
-static int update_subclasses(ZvTypeObject *type, void *arg)
+static void update_groups(ZvTypeObject *type, UpdateJob *job)
+{
+    for (int i = 0; i < job->n; i++) update_one_slot(type, job->groups[i]);
+}
+
+/* A subclass that defines the name itself keeps its own slot, and so do
+ * its subclasses. */
+static int update_subclass(ZvTypeObject *sub, void *arg)
 {
     auto *job = (UpdateJob *)arg;
-    for (int i = 0; i < job->n; i++) update_one_slot(type, job->groups[i]);
-    return _ZvType_ForEachSubclass(
-        type,
-        [](ZvTypeObject *sub, void *a) -> int {
-            auto *j = (UpdateJob *)a;
-            /* A subclass that defines the name itself keeps its own slot. */
-            if (sub->tp_dict != nullptr && ZvDict_GetItem(sub->tp_dict, j->name) != nullptr)
-                return 0;
-            return update_subclasses(sub, a);
-        },
-        arg);
+    if (sub->tp_dict != nullptr && ZvDict_GetItem(sub->tp_dict, job->name) != nullptr) return 1;
+    update_groups(sub, job);
+    return 0;
 }
 
 int _ZvSlots_Update(ZvTypeObject *type, ZvObject *name)
@@ -1265,14 +1285,18 @@ int _ZvSlots_Update(ZvTypeObject *type, ZvObject *name)
             job.groups[job.n++] = first;
     }
     if (job.n == 0) return 0;
-    return update_subclasses(type, &job);
+    update_groups(type, &job);
+    return _ZvType_WalkSubclasses(type, update_subclass, &job);
 }
 
-static int update_all(ZvTypeObject *type, void *)
+int _ZvSlots_UpdateAll(ZvTypeObject *type)
 {
     _ZvSlots_Fixup(type);
-    return _ZvType_ForEachSubclass(type, update_all, nullptr);
+    return _ZvType_WalkSubclasses(
+        type,
+        [](ZvTypeObject *sub, void *) {
+            _ZvSlots_Fixup(sub);
+            return 0;
+        },
+        nullptr);
 }
-
-int _ZvSlots_UpdateAll(ZvTypeObject *type) { return update_all(type, nullptr); }
-

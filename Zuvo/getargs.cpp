@@ -19,6 +19,11 @@
  * a cleanup list so that a later failure frees them and resets the caller's
  * pointer to NULL.
  *
+ * Results such as "s" and "O" point into the argument objects, which the
+ * caller holds.  A group over a sequence other than a tuple or a list may
+ * take items that only the parse holds, so it keeps them alive as long as
+ * the caller holds the arguments (convert_tuple, keep_for_caller).
+ *
  * Integer units follow the language's 32-bit integers: "i" and "l" store
  * the 32-bit value of the argument, "l" into a C `long` only for source
  * compatibility with existing extension code, and "k" keeps the low 32
@@ -26,10 +31,13 @@
  * objects; the other integer units also take a float, truncated after a
  * DeprecationWarning. */
 #include "zuvo.h"
+#include "zvref.h"
 
 #include <ctype.h>
 #include <limits.h>
 #include <string.h>
+
+#include <vector>
 
 namespace {
 
@@ -69,6 +77,16 @@ struct ParseState {
     va_list *va;
     char msgbuf[kMsgSize]; // left uninitialized: written before any read
     Cleanup cleanup;
+    // Items of groups that must outlive the parse (see convert_tuple): a
+    // list made on first use, handed to keep_for_caller on success and
+    // released with the state on failure.
+    zv::Ref kept;
+
+    bool keep(ZvObject *item)
+    {
+        if (!kept) kept = zv::Ref(ZvList_New(0));
+        return kept && ZvList_Append(kept.get(), item) == 0;
+    }
 };
 
 // What the counting pass learns about a format.
@@ -731,6 +749,26 @@ int group_size(const char *f)
     return n;
 }
 
+// True when a unit of the group whose first unit is at f, or of a group
+// nested in it, stores a pointer into its item or the item itself rather
+// than a converted value ("s", "S", "O", ...; an "O&" converter may too).
+bool group_borrows(const char *f)
+{
+    int level = 0;
+    while (!ends_format(*f)) {
+        char c = *f;
+        if (c == '(' || c == ')') {
+            if (c == ')' && level-- == 0) return false;
+            if (c == '(') level++;
+            f++;
+            continue;
+        }
+        if (strchr("szuwtSUO", c) != nullptr) return true;
+        f = unit_end(f);
+    }
+    return false;
+}
+
 // The item path of a failed conversion: path[d] is the 1-based item number
 // at nesting depth d, 0 ending the path.  Depths past kMaxLevels are not
 // recorded (their conversions still run).
@@ -747,6 +785,14 @@ const char *convert_item(ZvObject *arg, const char **fp, ItemPath &path, int dep
 
 // Converts the items of a sequence argument with the units of a group;
 // *fp points at the first unit after the '('.
+//
+// A tuple or a list owns its items, and the caller holds the arguments, so
+// pointers into them stay valid (for a list, while the caller leaves it
+// alone, as with any borrowed list item).  Any other sequence may make its
+// items on access (a class with __getitem__, xrange) or drop them at any
+// time, so when the group stores pointers into its items they are kept in
+// the parse state and, if the parse succeeds, as long as the arguments
+// live.
 const char *convert_tuple(ZvObject *arg, const char **fp, ItemPath &path, int depth,
                           ParseState &st)
 {
@@ -763,12 +809,16 @@ const char *convert_tuple(ZvObject *arg, const char **fp, ItemPath &path, int de
         snprintf(st.msgbuf, sizeof st.msgbuf, "must be sequence of length %d, not %d", n, len);
         return st.msgbuf;
     }
+    bool owns_items = ZvTuple_CheckExact(arg) || ZvList_CheckExact(arg);
+    bool keep = !owns_items && group_borrows(*fp);
     const char *f = *fp;
     for (int i = 0; i < n; i++) {
-        ZvObject *item = ZvSequence_GetItem(arg, i);
-        const char *msg = item == nullptr ? converterr("(unspecified)", arg, st)
-                                          : convert_item(item, &f, path, depth + 1, st);
-        Zv_XDECREF(item);
+        zv::Ref item(ZvSequence_GetItem(arg, i));
+        const char *msg;
+        if (!item || (keep && !st.keep(item.get())))
+            msg = converterr("(unspecified)", arg, st);
+        else
+            msg = convert_item(item.get(), &f, path, depth + 1, st);
         if (msg != nullptr) {
             path.set(depth, i + 1);
             return msg;
@@ -827,6 +877,66 @@ void count_error(const FormatInfo &info, int len)
     ZvErr_SetString(ZvExc_TypeError, buf);
 }
 
+// ---------------------------------------------------------------------------
+// Items kept for the callers of successful parses.
+//
+// The results of a group over a sequence other than a tuple or a list may
+// point into items nothing else holds.  They must stay valid as long as the
+// caller holds the arguments, as they do when a tuple owns the items, so
+// each entry holds the argument object and a list of the items kept for it.
+// When only its entry still holds the argument object, the caller is done
+// with it, and the entry goes at the start of the next parse; shut-down
+// lets go of the rest.  Only the thread holding the interpreter lock
+// parses, so the entries need no lock of their own.  Arguments parsed
+// again while the caller still holds them gain a list per parse: the
+// results of the earlier parses may still be in use.
+
+struct KeptEntry {
+    ZvObject *owner; // the argument object of the parse
+    ZvObject *items; // list of kept items (and lists of later parses)
+};
+std::vector<KeptEntry> kept_for_callers;
+bool sweeping = false;
+
+// Releases the entries whose argument object only the entry still holds.
+// Releasing may run finalizers that parse again: their parses do not sweep
+// and add entries only at the end, past the walk.
+void release_finished_parses()
+{
+    if (sweeping || kept_for_callers.empty()) return;
+    sweeping = true;
+    for (size_t i = kept_for_callers.size(); i-- > 0;) {
+        KeptEntry entry = kept_for_callers[i];
+        if (Zv_REFCNT(entry.owner) > 1) continue;
+        kept_for_callers.erase(kept_for_callers.begin() + (long)i);
+        Zv_DECREF(entry.items);
+        Zv_DECREF(entry.owner);
+    }
+    sweeping = false;
+}
+
+// Keeps `items` alive with `owner`, one entry per argument object.  False
+// with the error set when the list cannot grow: the parse then fails, as
+// its results would not stay valid.
+bool keep_for_caller(ZvObject *owner, zv::Ref items)
+{
+    for (KeptEntry &entry : kept_for_callers)
+        if (entry.owner == owner) return ZvList_Append(entry.items, items.get()) == 0;
+    Zv_INCREF(owner);
+    kept_for_callers.push_back({owner, items.release()});
+    return true;
+}
+
+// Ends a parse whose conversions all succeeded.
+int parse_succeeded(ZvObject *args, ParseState &st)
+{
+    if (st.kept && !keep_for_caller(args, std::move(st.kept))) {
+        st.cleanup.release();
+        return 0;
+    }
+    return 1;
+}
+
 // Positional parsing.  `compat` is the old convention of ZvArg_Parse,
 // where a format of one unit converts `args` itself.
 int vgetargs1(ZvObject *args, const char *format, va_list *va, bool compat)
@@ -835,6 +945,7 @@ int vgetargs1(ZvObject *args, const char *format, va_list *va, bool compat)
         ZvErr_BadInternalCall();
         return 0;
     }
+    release_finished_parses();
     FormatInfo info = scan_format(format);
     ParseState st(va);
 
@@ -853,7 +964,7 @@ int vgetargs1(ZvObject *args, const char *format, va_list *va, bool compat)
         }
         ItemPath path;
         const char *msg = convert_item(args, &format, path, 0, st);
-        if (msg == nullptr) return 1;
+        if (msg == nullptr) return parse_succeeded(args, st);
         // The single argument has no position: name its item path only.
         seterror(path.v[0], msg, path.v + 1, nullptr, nullptr);
         st.cleanup.release();
@@ -872,7 +983,7 @@ int vgetargs1(ZvObject *args, const char *format, va_list *va, bool compat)
     }
     for (int i = 0; i < len; i++)
         if (!convert_argument(ZvTuple_GET_ITEM(args, i), &format, i + 1, info, st)) return 0;
-    return 1;
+    return parse_succeeded(args, st);
 }
 
 // Counts the units of a keyword format and checks it against kwlist.
@@ -941,6 +1052,21 @@ void skip_unit(const char **fp, va_list *va)
     *fp = end;
 }
 
+// The number of arguments that fill required units: the positional ones
+// and the keywords naming the required units after them; -1 when a lookup
+// failed.
+int required_given(ZvObject *kwargs, char **kwlist, int nargs, int min)
+{
+    int len = nargs;
+    for (int i = nargs; kwargs != nullptr && i < min; i++) {
+        if (ZvDict_GetItemString(kwargs, kwlist[i]) != nullptr)
+            len++;
+        else if (ZvErr_Occurred() != nullptr)
+            return -1;
+    }
+    return len;
+}
+
 int vgetargskeywords(ZvObject *args, ZvObject *kwargs, const char *format, char **kwlist,
                      va_list *va)
 {
@@ -964,13 +1090,8 @@ int vgetargskeywords(ZvObject *args, ZvObject *kwargs, const char *format, char 
     }
 
     // Required arguments missing from the positional ones may come by name.
-    int len = nargs;
-    for (int i = nargs; nkeywords > 0 && i < info.min; i++) {
-        if (ZvDict_GetItemString(kwargs, kwlist[i]) != nullptr)
-            len++;
-        else if (ZvErr_Occurred() != nullptr)
-            return 0;
-    }
+    int len = nkeywords > 0 ? required_given(kwargs, kwlist, nargs, info.min) : nargs;
+    if (len < 0) return 0;
     if (len < info.min || nargs > info.max) {
         count_error(info, len);
         return 0;
@@ -979,17 +1100,25 @@ int vgetargskeywords(ZvObject *args, ZvObject *kwargs, const char *format, char 
     for (int i = 0; i < nargs; i++)
         if (!convert_argument(ZvTuple_GET_ITEM(args, i), &format, i + 1, info, st)) return 0;
 
+    // A conversion can run code (__int__, a converter) that changes the
+    // keyword dictionary: a required unit whose keyword was counted above
+    // may be gone by its turn, which is the missing-argument error, never
+    // a unit left unconverted.
     int remaining = nkeywords;
-    for (int i = nargs; i < info.max && remaining > 0; i++) {
+    for (int i = nargs; i < info.max && (remaining > 0 || i < info.min); i++) {
         if (*format == '|') format++;
-        ZvObject *item = ZvDict_GetItemString(kwargs, kwlist[i]);
+        ZvObject *item = kwargs != nullptr ? ZvDict_GetItemString(kwargs, kwlist[i]) : nullptr;
         if (item == nullptr) {
-            if (ZvErr_Occurred() != nullptr) {
-                st.cleanup.release();
-                return 0;
+            if (ZvErr_Occurred() == nullptr && i >= info.min) {
+                skip_unit(&format, va);
+                continue;
             }
-            skip_unit(&format, va);
-            continue;
+            if (ZvErr_Occurred() == nullptr) {
+                int given = required_given(kwargs, kwlist, nargs, info.min);
+                if (given >= 0) count_error(info, given);
+            }
+            st.cleanup.release();
+            return 0;
         }
         Zv_INCREF(item);
         bool ok = convert_argument(item, &format, i + 1, info, st);
@@ -1024,6 +1153,20 @@ int vgetargskeywords(ZvObject *args, ZvObject *kwargs, const char *format, char 
 } // namespace
 
 extern "C" {
+
+/* Shut-down: releases every item still kept for a caller.  Finalizers run
+ * by the release may parse and keep more, hence the loop. */
+void _ZvArg_Fini(void)
+{
+    while (!kept_for_callers.empty()) {
+        std::vector<KeptEntry> entries;
+        entries.swap(kept_for_callers);
+        for (KeptEntry &entry : entries) {
+            Zv_DECREF(entry.items);
+            Zv_DECREF(entry.owner);
+        }
+    }
+}
 
 int ZvArg_Parse(ZvObject *args, const char *format, ...)
 {

@@ -7,10 +7,15 @@
  * on which waiters sleep until the flag drops.
  *
  * Storage keys: every (thread, key, value) entry of every key sits in one
- * singly linked list guarded by keymutex.  A thread's first value for a key
- * stays: setting it again is a no-op, which is what the automatic lock
- * state relies on when a thread state is stored for a thread once. */
+ * singly linked list guarded by keymutex, and every key function does all
+ * its work under it: handing out the next key number, and reading an
+ * entry's value, which a concurrent delete may free.  A thread's first
+ * value for a key stays: setting it again is a no-op, which is what the
+ * automatic lock state relies on when a thread state is stored for a
+ * thread once. */
 #include "zuvo.h"
+
+#include <atomic>
 
 #include <errno.h>
 #include <pthread.h>
@@ -43,8 +48,18 @@ struct key_entry {
 };
 
 key_entry *keyhead = nullptr;
-ZvThread_type_lock keymutex = nullptr;
 int nkeys = 0;
+
+/* keymutex is made by the first ZvThread_create_key, which several threads
+ * may call at once: pthread_once makes exactly one lock, and the other key
+ * functions, which may run before any key exists, load the pointer with
+ * acquire so that they see the lock whole or not at all. */
+std::atomic<ZvThread_type_lock> keymutex{nullptr};
+pthread_once_t keymutex_once = PTHREAD_ONCE_INIT;
+
+void make_keymutex() { keymutex.store(ZvThread_allocate_lock(), std::memory_order_release); }
+
+ZvThread_type_lock get_keymutex() { return keymutex.load(std::memory_order_acquire); }
 
 /* The calling thread's entry for `key`, optionally creating it with
  * `value` (a NULL value creates nothing).  Caller holds keymutex. */
@@ -68,7 +83,8 @@ key_entry *find_key(int key, void *value)
 void remove_entries(int key, bool this_thread_only)
 {
     unsigned long id = ZvThread_get_thread_ident();
-    ZvThread_acquire_lock(keymutex, WAIT_LOCK);
+    ZvThread_type_lock mutex = get_keymutex();
+    ZvThread_acquire_lock(mutex, WAIT_LOCK);
     key_entry **q = &keyhead;
     while (*q != nullptr) {
         key_entry *p = *q;
@@ -80,7 +96,7 @@ void remove_entries(int key, bool this_thread_only)
             q = &p->next;
         }
     }
-    ZvThread_release_lock(keymutex);
+    ZvThread_release_lock(mutex);
 }
 
 struct start_record {
@@ -196,40 +212,47 @@ long ZvThread_start_new_thread(void (*func)(void *), void *arg)
 
 int ZvThread_create_key(void)
 {
-    if (keymutex == nullptr) {
-        keymutex = ZvThread_allocate_lock();
-        if (keymutex == nullptr) return 0;
-    }
-    return ++nkeys;
+    pthread_once(&keymutex_once, make_keymutex);
+    ZvThread_type_lock mutex = get_keymutex();
+    if (mutex == nullptr) return 0;
+    ZvThread_acquire_lock(mutex, WAIT_LOCK);
+    int key = ++nkeys;
+    ZvThread_release_lock(mutex);
+    return key;
 }
 
 void ZvThread_delete_key(int key)
 {
-    if (keymutex == nullptr) return;
+    if (get_keymutex() == nullptr) return;
     remove_entries(key, false);
 }
 
 int ZvThread_set_key_value(int key, void *value)
 {
-    if (keymutex == nullptr) return -1;
-    ZvThread_acquire_lock(keymutex, WAIT_LOCK);
+    ZvThread_type_lock mutex = get_keymutex();
+    if (mutex == nullptr) return -1;
+    ZvThread_acquire_lock(mutex, WAIT_LOCK);
     key_entry *p = find_key(key, value);
-    ZvThread_release_lock(keymutex);
+    ZvThread_release_lock(mutex);
     return p == nullptr ? -1 : 0;
 }
 
 void *ZvThread_get_key_value(int key)
 {
-    if (keymutex == nullptr) return nullptr;
-    ZvThread_acquire_lock(keymutex, WAIT_LOCK);
+    ZvThread_type_lock mutex = get_keymutex();
+    if (mutex == nullptr) return nullptr;
+    /* The value is read before the lock drops: a ZvThread_delete_key in
+     * another thread may free the entry right after. */
+    ZvThread_acquire_lock(mutex, WAIT_LOCK);
     key_entry *p = find_key(key, nullptr);
-    ZvThread_release_lock(keymutex);
-    return p == nullptr ? nullptr : p->value;
+    void *value = p == nullptr ? nullptr : p->value;
+    ZvThread_release_lock(mutex);
+    return value;
 }
 
 void ZvThread_delete_key_value(int key)
 {
-    if (keymutex == nullptr) return;
+    if (get_keymutex() == nullptr) return;
     remove_entries(key, true);
 }
 

@@ -21,6 +21,7 @@
 extern "C" {
 void _ZvExc_Init(void);
 void _ZvExc_Fini(void);
+void _ZvArg_Fini(void);
 }
 
 namespace {
@@ -150,7 +151,9 @@ void Zv_Finalize(void)
     if (Zv_FlushLine() != 0) ZvErr_Clear();
     initialized = 0;
 
-    /* Finalizers run while the modules still exist. */
+    /* Finalizers run while the modules still exist; argument items still
+     * kept for the callers of earlier parses go first. */
+    _ZvArg_Fini();
     (void)ZvGC_Collect();
 
     _ZvGILState_Fini();

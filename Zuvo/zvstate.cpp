@@ -3,21 +3,33 @@
  *
  * Interpreter states form a list (newest first) and each owns a list of
  * its thread states (newest first); head_mutex guards both kinds of list,
- * and is held only for short list operations.  Exactly one thread state is
- * current while its thread holds the interpreter lock; the lock does not
- * exist until ZvEval_InitThreads, and until then nothing is ever released.
+ * and is held only for short list operations.  No object is released while
+ * it is held: a finalizer may itself need the lists (set an asynchronous
+ * exception, make or delete a thread state), and the lock is not
+ * re-entrant, so what a locked walk takes out of the states is released
+ * after the lock is dropped.  Exactly one thread state is current while its
+ * thread holds the interpreter lock; the lock does not exist until
+ * ZvEval_InitThreads, and until then nothing is ever released.
  *
  * The automatic lock state stores each OS thread's thread state under one
  * storage key (autoTLSkey), so that code called from a thread the
  * interpreter did not create can find or make its state; gilstate_counter
- * counts the nested Ensure calls that rely on a state.
+ * counts the nested Ensure calls that rely on a state.  Such a thread asks
+ * whether its state is current before it holds the interpreter lock, so
+ * the current-state word is read and written as an atomic word.
  *
- * The pending-call queue is written by signal handlers and read by the
- * main thread without a lock: the writer only advances pendinglast, the
- * reader only pendingfirst, one slot always stays empty, and each side has
- * its own busy flag against re-entry. */
+ * The pending-call queue is written by signal handlers and by any thread,
+ * and read by the main thread, without a lock (a signal handler must never
+ * block): an atomic test-and-set busy flag lets one adder in at a time and
+ * refuses the others, the writer only advances pendinglast and the reader
+ * only pendingfirst (release stores, acquire loads, so a slot is complete
+ * before its index moves past it), one slot always stays empty, and the
+ * reader has a busy flag of its own against re-entry. */
 #include "zuvo.h"
 #include "zvflags.h"
+
+#include <atomic>
+#include <vector>
 
 #include <errno.h>
 #include <stdlib.h>
@@ -64,6 +76,37 @@ void tstate_delete_common(ZvThreadState *tstate)
     free(tstate);
 }
 
+/* The objects a thread state owns, in the order ZvThreadState_Clear
+ * releases them. */
+constexpr int NOWNED = 11;
+struct owned_objects {
+    ZvObject *objects[NOWNED];
+    void release()
+    {
+        for (ZvObject *o : objects) Zv_XDECREF(o);
+    }
+};
+
+/* Takes every object out of `ts` and clears its hooks, releasing nothing:
+ * this is what may be done under head_mutex. */
+owned_objects take_owned(ZvThreadState *ts)
+{
+    if (Zv_VerboseFlag && ts->frame != nullptr)
+        fprintf(stderr, "ZvThreadState_Clear: warning: thread still has a frame\n");
+    owned_objects taken = {{(ZvObject *)ts->frame /* frames are objects */, ts->dict,
+                            ts->async_exc, ts->curexc_type, ts->curexc_value,
+                            ts->curexc_traceback, ts->exc_type, ts->exc_value, ts->exc_traceback,
+                            ts->c_profileobj, ts->c_traceobj}};
+    ts->frame = nullptr;
+    ts->dict = ts->async_exc = nullptr;
+    ts->curexc_type = ts->curexc_value = ts->curexc_traceback = nullptr;
+    ts->exc_type = ts->exc_value = ts->exc_traceback = nullptr;
+    ts->c_profilefunc = nullptr;
+    ts->c_tracefunc = nullptr;
+    ts->c_profileobj = ts->c_traceobj = nullptr;
+    return taken;
+}
+
 /* Forgets the calling thread's automatic state if it is `tstate`. */
 void forget_auto_state(ZvThreadState *tstate)
 {
@@ -79,10 +122,25 @@ struct pending_call {
     void *arg;
 };
 pending_call pendingcalls[NPENDINGCALLS];
-volatile int pendingfirst = 0;
-volatile int pendinglast = 0;
-volatile int adding_busy = 0;
-volatile int running_busy = 0;
+std::atomic<int> pendingfirst{0};
+std::atomic<int> pendinglast{0};
+std::atomic<bool> adding_busy{false};
+std::atomic<bool> running_busy{false};
+// Signal handlers may only use atomics that never fall back on a lock.
+static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+/* The public words the evaluation loop polls are plain volatile ints for
+ * C callers; every thread that stores into them does so atomically, so a
+ * concurrent store and read are never a data race. */
+void store_word(volatile int *word, int value) { __atomic_store_n(word, value, __ATOMIC_RELAXED); }
+
+/* The current-state word.  Stores happen only in the thread holding the
+ * interpreter lock, but the automatic lock state reads it before taking
+ * the lock, to learn whether its thread is already the current one. */
+ZvThreadState *load_current()
+{
+    return __atomic_load_n(&_ZvThreadState_Current, __ATOMIC_RELAXED);
+}
 
 int recursion_limit = 1000;
 
@@ -126,10 +184,12 @@ ZvInterpreterState *ZvInterpreterState_New(void)
 
 void ZvInterpreterState_Clear(ZvInterpreterState *interp)
 {
+    std::vector<owned_objects> taken;
     head_lock();
     for (ZvThreadState *ts = interp->tstate_head; ts != nullptr; ts = ts->next)
-        ZvThreadState_Clear(ts);
+        taken.push_back(take_owned(ts));
     head_unlock();
+    for (owned_objects &objects : taken) objects.release();
     Zv_CLEAR(interp->codec_search_path);
     Zv_CLEAR(interp->codec_search_cache);
     Zv_CLEAR(interp->codec_error_registry);
@@ -183,28 +243,13 @@ ZvThreadState *ZvThreadState_New(ZvInterpreterState *interp)
 
 void ZvThreadState_Clear(ZvThreadState *ts)
 {
-    if (Zv_VerboseFlag && ts->frame != nullptr)
-        fprintf(stderr, "ZvThreadState_Clear: warning: thread still has a frame\n");
-    ZvObject *frame = (ZvObject *)ts->frame; /* frames are objects */
-    ts->frame = nullptr;
-    Zv_XDECREF(frame);
-    Zv_CLEAR(ts->dict);
-    Zv_CLEAR(ts->async_exc);
-    Zv_CLEAR(ts->curexc_type);
-    Zv_CLEAR(ts->curexc_value);
-    Zv_CLEAR(ts->curexc_traceback);
-    Zv_CLEAR(ts->exc_type);
-    Zv_CLEAR(ts->exc_value);
-    Zv_CLEAR(ts->exc_traceback);
-    ts->c_profilefunc = nullptr;
-    ts->c_tracefunc = nullptr;
-    Zv_CLEAR(ts->c_profileobj);
-    Zv_CLEAR(ts->c_traceobj);
+    owned_objects taken = take_owned(ts);
+    taken.release();
 }
 
 void ZvThreadState_Delete(ZvThreadState *ts)
 {
-    if (ts == _ZvThreadState_Current && ts != nullptr)
+    if (ts == load_current() && ts != nullptr)
         Zv_FatalError("ZvThreadState_Delete: tstate is still current");
     ZvThreadState *stored =
         autoTLSkey != 0 ? (ZvThreadState *)ZvThread_get_key_value(autoTLSkey) : nullptr;
@@ -214,9 +259,8 @@ void ZvThreadState_Delete(ZvThreadState *ts)
 
 void ZvThreadState_DeleteCurrent(void)
 {
-    ZvThreadState *ts = _ZvThreadState_Current;
+    ZvThreadState *ts = ZvThreadState_Swap(nullptr);
     if (ts == nullptr) Zv_FatalError("ZvThreadState_DeleteCurrent: no current tstate");
-    _ZvThreadState_Current = nullptr;
     forget_auto_state(ts);
     tstate_delete_common(ts);
     if (interpreter_lock != nullptr) ZvThread_release_lock(interpreter_lock);
@@ -224,15 +268,14 @@ void ZvThreadState_DeleteCurrent(void)
 
 ZvThreadState *ZvThreadState_Get(void)
 {
-    if (_ZvThreadState_Current == nullptr) Zv_FatalError("ZvThreadState_Get: no current thread");
-    return _ZvThreadState_Current;
+    ZvThreadState *ts = load_current();
+    if (ts == nullptr) Zv_FatalError("ZvThreadState_Get: no current thread");
+    return ts;
 }
 
 ZvThreadState *ZvThreadState_Swap(ZvThreadState *ts)
 {
-    ZvThreadState *old = _ZvThreadState_Current;
-    _ZvThreadState_Current = ts;
-    return old;
+    return __atomic_exchange_n(&_ZvThreadState_Current, ts, __ATOMIC_RELAXED);
 }
 
 ZvObject *ZvThreadState_GetDict(void)
@@ -250,18 +293,17 @@ int ZvThreadState_SetAsyncExc(unsigned long id, ZvObject *exc)
 {
     ZvThreadState *cur = _ZvThreadState_Current;
     if (cur == nullptr) return 0;
-    int count = 0;
+    std::vector<ZvObject *> replaced;
     head_lock();
     for (ZvThreadState *p = cur->interp->tstate_head; p != nullptr; p = p->next) {
         if (p->thread_id != id) continue;
-        ZvObject *old = p->async_exc;
+        replaced.push_back(p->async_exc);
         Zv_XINCREF(exc);
         p->async_exc = exc;
-        Zv_XDECREF(old);
-        count++;
     }
     head_unlock();
-    return count;
+    for (ZvObject *old : replaced) Zv_XDECREF(old);
+    return (int)replaced.size();
 }
 
 ZvInterpreterState *ZvInterpreterState_Head(void) { return interp_head; }
@@ -306,7 +348,7 @@ ZvGILState_STATE ZvGILState_Ensure(void)
         tcur->gilstate_counter = 0;
         current = false;
     } else {
-        current = tcur == _ZvThreadState_Current;
+        current = tcur == load_current();
     }
     if (!current) ZvEval_RestoreThread(tcur);
     ++tcur->gilstate_counter;
@@ -318,7 +360,7 @@ void ZvGILState_Release(ZvGILState_STATE oldstate)
     auto *tcur = autoTLSkey != 0 ? (ZvThreadState *)ZvThread_get_key_value(autoTLSkey) : nullptr;
     if (tcur == nullptr)
         Zv_FatalError("auto-releasing thread-state, but no thread-state for this thread");
-    if (tcur != _ZvThreadState_Current)
+    if (tcur != load_current())
         Zv_FatalError("This thread state must be current when releasing");
     --tcur->gilstate_counter;
     if (tcur->gilstate_counter == 0) {
@@ -407,40 +449,42 @@ volatile int _Zv_PendingThingsToDo = 0;
 
 int Zv_AddPendingCall(int (*func)(void *), void *arg)
 {
-    if (adding_busy) return -1;
-    adding_busy = 1;
-    int i = pendinglast;
+    /* Test and set in one step: of two adders arriving together, one is
+     * refused rather than both writing the same slot. */
+    if (adding_busy.exchange(true, std::memory_order_acquire)) return -1;
+    int i = pendinglast.load(std::memory_order_relaxed); /* only adders move it */
     int j = (i + 1) % NPENDINGCALLS;
-    if (j == pendingfirst) { /* full: 31 calls wait */
-        adding_busy = 0;
+    if (j == pendingfirst.load(std::memory_order_acquire)) { /* full: 31 calls wait */
+        adding_busy.store(false, std::memory_order_release);
         return -1;
     }
     pendingcalls[i].func = func;
     pendingcalls[i].arg = arg;
-    pendinglast = j;
-    _Zv_Ticker = 0; /* make the evaluation loop look at once */
-    _Zv_PendingThingsToDo = 1;
-    adding_busy = 0;
+    pendinglast.store(j, std::memory_order_release); /* publishes the slot */
+    store_word(&_Zv_Ticker, 0); /* make the evaluation loop look at once */
+    store_word(&_Zv_PendingThingsToDo, 1);
+    adding_busy.store(false, std::memory_order_release);
     return 0;
 }
 
 int Zv_MakePendingCalls(void)
 {
     if (main_thread != 0 && ZvThread_get_thread_ident() != main_thread) return 0;
-    if (running_busy) return 0;
-    running_busy = 1;
-    _Zv_PendingThingsToDo = 0;
-    while (pendingfirst != pendinglast) {
-        int i = pendingfirst;
+    if (running_busy.exchange(true, std::memory_order_acquire)) return 0;
+    store_word(&_Zv_PendingThingsToDo, 0);
+    for (;;) {
+        int i = pendingfirst.load(std::memory_order_relaxed); /* only runners move it */
+        if (i == pendinglast.load(std::memory_order_acquire)) break;
         pending_call call = pendingcalls[i];
-        pendingfirst = (i + 1) % NPENDINGCALLS;
+        /* The slot is copied: releasing it lets an adder reuse it. */
+        pendingfirst.store((i + 1) % NPENDINGCALLS, std::memory_order_release);
         if (call.func(call.arg) < 0) {
-            running_busy = 0;
-            _Zv_PendingThingsToDo = 1; /* the rest waits for the next round */
+            running_busy.store(false, std::memory_order_release);
+            store_word(&_Zv_PendingThingsToDo, 1); /* the rest waits for the next round */
             return -1;
         }
     }
-    running_busy = 0;
+    running_busy.store(false, std::memory_order_release);
     return 0;
 }
 

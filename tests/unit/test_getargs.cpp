@@ -465,6 +465,102 @@ TEST_F(GetArgs, GroupsTakeAnySequence)
     EXPECT_EQ(failure(ZvExc_TypeError), "argument 1 must be 2-item sequence, not dict");
 }
 
+// __getitem__ methods that make a new object on every access, so only the
+// parse can keep the items its results point into alive.
+int item_index(ZvObject *args)
+{
+    int i = -1;
+    (void)ZvArg_ParseTuple(args, "i", &i);
+    return i;
+}
+ZvObject *fn_fresh_string(ZvObject *, ZvObject *args)
+{
+    return ZvString_FromFormat("fresh-%d", item_index(args));
+}
+ZvObject *fn_fresh_pair(ZvObject *, ZvObject *args)
+{
+    int i = item_index(args);
+    return Zv_BuildValue("(NN)", ZvString_FromFormat("left-%d", i),
+                         ZvString_FromFormat("right-%d", i));
+}
+ZvObject *tracked_class = nullptr; // instances count their finalization
+int finalized = 0;
+ZvObject *fn_fresh_tracked(ZvObject *, ZvObject *) { return zv_call(tracked_class); }
+ZvObject *fn_count_finalized(ZvObject *, ZvObject *)
+{
+    finalized++;
+    Zv_RETURN_NONE;
+}
+ZvMethodDef fresh_string = {"__getitem__", fn_fresh_string, METH_VARARGS, nullptr};
+ZvMethodDef fresh_pair = {"__getitem__", fn_fresh_pair, METH_VARARGS, nullptr};
+ZvMethodDef fresh_tracked = {"__getitem__", fn_fresh_tracked, METH_VARARGS, nullptr};
+ZvMethodDef count_finalized = {"__del__", fn_count_finalized, METH_VARARGS, nullptr};
+
+// An instance of a two-item sequence class whose items come from `item`.
+ZvObject *made_on_access(ZvMethodDef *item)
+{
+    Owned len(zv_native(&len_two)), get(zv_native(item));
+    Owned cls(zv_class("MadeOnAccess", {}, {{"__len__", len.get()}, {"__getitem__", get.get()}}));
+    return zv_call(cls);
+}
+
+TEST_F(GetArgs, GroupResultsOutliveItemsMadeOnAccess)
+{
+    const char *s0 = nullptr, *s1 = nullptr, *p = nullptr;
+    const char *l0 = nullptr, *r0 = nullptr, *l1 = nullptr, *r1 = nullptr;
+    ZvObject *o0 = nullptr;
+    int n = 0;
+    Owned args(tup({made_on_access(&fresh_string), made_on_access(&fresh_string),
+                    made_on_access(&fresh_pair)}));
+    ASSERT_EQ(ZvArg_ParseTuple(args, "(ss)(Ss#)((ss)(zs))", &s0, &s1, &o0, &p, &n, &l0, &r0,
+                               &l1, &r1),
+              1);
+    // Every result still points into a live object.
+    EXPECT_STREQ(s0, "fresh-0");
+    EXPECT_STREQ(s1, "fresh-1");
+    ASSERT_TRUE(ZvString_Check(o0));
+    EXPECT_STREQ(ZvString_AS_STRING(o0), "fresh-0");
+    EXPECT_EQ(std::string(p, (size_t)n), "fresh-1");
+    EXPECT_STREQ(l0, "left-0"); // inside a pair that was itself made on access
+    EXPECT_STREQ(r0, "right-0");
+    EXPECT_STREQ(l1, "left-1");
+    EXPECT_STREQ(r1, "right-1");
+
+    // The old convention's single argument is a sequence of its own.
+    Owned seq(made_on_access(&fresh_string));
+    ASSERT_EQ(ZvArg_Parse(seq, "(ss)", &s0, &s1), 1);
+    EXPECT_STREQ(s0, "fresh-0");
+    EXPECT_STREQ(s1, "fresh-1");
+}
+
+TEST_F(GetArgs, KeptItemsGoWithTheArgumentsOrAtOnceOnFailure)
+{
+    Owned del(zv_native(&count_finalized));
+    Owned tracked(zv_class("Tracked", {}, {{"__del__", del.get()}}));
+    tracked_class = tracked.get();
+    finalized = 0;
+    ZvObject *a = nullptr, *b = nullptr;
+    {
+        Owned args(tup({made_on_access(&fresh_tracked)}));
+        ASSERT_EQ(ZvArg_ParseTuple(args, "(OO)", &a, &b), 1);
+        EXPECT_EQ(finalized, 0);
+        EXPECT_EQ((ZvObject *)Zv_TYPE(b), tracked.get());
+        EXPECT_NE(a, b);
+    }
+    // Once the caller has dropped the arguments, the next parse lets go.
+    Owned none(ZvTuple_New(0));
+    ASSERT_EQ(ZvArg_ParseTuple(none, ""), 1);
+    EXPECT_EQ(finalized, 2);
+
+    // A failed parse gives nothing to use, so it keeps nothing.
+    int i = 0;
+    Owned bad(tup({made_on_access(&fresh_tracked)}));
+    EXPECT_EQ(ZvArg_ParseTuple(bad, "(Oi)", &a, &i), 0);
+    EXPECT_EQ(failure(ZvExc_TypeError), "argument 1, item 1 must be integer<i>, not Tracked");
+    EXPECT_EQ(finalized, 4);
+    tracked_class = nullptr;
+}
+
 TEST_F(GetArgs, BadFormatCharacterIsReported)
 {
     void *p;

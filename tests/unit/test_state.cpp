@@ -1,6 +1,6 @@
 // Thread and interpreter states, the thread primitives, the automatic lock
 // state, pending calls, hooks and the frame queries.
-#include "zvtest.h"
+#include "typetest.h"
 
 #include <atomic>
 #include <string>
@@ -151,6 +151,50 @@ TEST_F(StateTest, AsyncExceptionIsSetPerThreadId)
     EXPECT_EQ(ZvThreadState_SetAsyncExc(ts->thread_id + 1, ZvExc_ValueError), 0);
     EXPECT_EQ(ZvThreadState_SetAsyncExc(ts->thread_id, nullptr), 1);
     EXPECT_EQ(ts->async_exc, nullptr);
+}
+
+// __del__ of a class whose instances end up owned by thread states: it
+// reaches the state lists, as finalizers of real programs may.  The lists'
+// lock is not re-entrant, so nothing may be released while it is held.
+int state_reentries = 0;
+ZvObject *fn_touch_states(ZvObject *, ZvObject *)
+{
+    state_reentries++;
+    ZvThreadState *cur = ZvThreadState_Get();
+    (void)ZvThreadState_SetAsyncExc(0, nullptr);
+    ZvThreadState_Delete(ZvThreadState_New(cur->interp));
+    Zv_RETURN_NONE;
+}
+ZvMethodDef touch_states = {"__del__", fn_touch_states, METH_VARARGS, nullptr};
+
+TEST_F(StateTest, FinalizersRunAfterTheStateListLockIsDropped)
+{
+    Owned del(zv_native(&touch_states));
+    Owned cls(zv_class("TouchesStates", {}, {{"__del__", del.get()}}));
+    ZvThreadState *ts = ZvThreadState_Get();
+    state_reentries = 0;
+    {
+        Owned victim(zv_call(cls));
+        ASSERT_EQ(ZvThreadState_SetAsyncExc(ts->thread_id, victim), 1);
+    }
+    EXPECT_EQ(state_reentries, 0);
+    EXPECT_EQ(ZvThreadState_SetAsyncExc(ts->thread_id, ZvExc_KeyError), 1) << "replaced";
+    EXPECT_EQ(state_reentries, 1);
+    EXPECT_EQ(ts->async_exc, ZvExc_KeyError);
+    EXPECT_EQ(ZvThreadState_SetAsyncExc(ts->thread_id, nullptr), 1);
+
+    // Clearing an interpreter releases what all its thread states own.
+    ZvInterpreterState *interp = ZvInterpreterState_New();
+    ZvThreadState *a = ZvThreadState_New(interp), *b = ZvThreadState_New(interp);
+    a->async_exc = zv_call(cls);
+    b->curexc_value = zv_call(cls);
+    b->c_traceobj = zv_call(cls);
+    ZvInterpreterState_Clear(interp);
+    EXPECT_EQ(state_reentries, 4);
+    EXPECT_EQ(a->async_exc, nullptr);
+    EXPECT_EQ(b->curexc_value, nullptr);
+    EXPECT_EQ(b->c_traceobj, nullptr);
+    ZvInterpreterState_Delete(interp);
 }
 
 int dummy_hook(ZvObject *, struct _frame *, int, ZvObject *) { return 0; }
