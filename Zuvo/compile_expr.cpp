@@ -628,10 +628,12 @@ void com_make_closure(Compiling *c, ZvObject *code, int ndefaults)
     }
     for (int i = 0; i < nfree; i++) {
         const char *name = ZvString_AS_STRING(ZvTuple_GET_ITEM(freevars, i));
+        // A class body can bind a name that its methods take from an
+        // enclosing function: the name is then local to the class (for the
+        // class's own lookups) and free as well (for the closure).
         int reftype = com_ref_type(c, name);
         ZvObject *table = reftype == CELL ? c->c_sym.c_cellvars : c->c_sym.c_freevars;
-        ZvObject *index = reftype == CELL || reftype == FREE ? ZvDict_GetItemString(table, name)
-                                                            : nullptr;
+        ZvObject *index = reftype >= 0 ? ZvDict_GetItemString(table, name) : nullptr;
         if (index == nullptr) {
             if (reftype >= 0) {
                 char msg[400];

@@ -501,6 +501,13 @@ TEST_F(Compile, Bodies)
     EXPECT_EQ(ops("def f():\n    x = 1\n    class C:\n        def m(self): return x\n", 2),
               "LOAD_GLOBAL __name__, STORE_NAME __module__, LOAD_CLOSURE x, LOAD_CONST <code "
               "object m, line 4>, MAKE_CLOSURE 0, STORE_NAME m, LOAD_LOCALS, RETURN_VALUE");
+    // A class binding the name its method takes from the enclosing function:
+    // the class's own x by name, the closure's from the cell.
+    EXPECT_EQ(ops("def f():\n    x = 1\n    class C:\n        x = 2\n        def m(self): return x\n",
+                  2),
+              "LOAD_GLOBAL __name__, STORE_NAME __module__, LOAD_CONST 2, STORE_NAME x, "
+              "LOAD_CLOSURE x, LOAD_CONST <code object m, line 5>, MAKE_CLOSURE 0, STORE_NAME m, "
+              "LOAD_LOCALS, RETURN_VALUE");
     EXPECT_EQ(ops("def f():\n    x = 1\n    def g():\n        def h(): return x\n", 2),
               "LOAD_CLOSURE x, LOAD_CONST <code object h, line 4>, MAKE_CLOSURE 0, STORE_FAST h, "
               "LOAD_CONST None, RETURN_VALUE");
