@@ -804,11 +804,10 @@ void com_genexp_body(Compiling *c, node *n)
 
 // --- Expression lists and dispatch ---------------------------------------------------
 
-void com_list(Compiling *c, node *n, int toplevel)
+void com_list(Compiling *c, node *n)
 {
     // testlist, exprlist, testlist_safe, testlist1, testlist_gexp: a single
     // item without trailing comma is that item, anything else a tuple.
-    (void)toplevel;
     if (NCH(n) == 1) {
         com_node(c, CHILD(n, 0));
         return;
@@ -825,13 +824,13 @@ void com_expr(Compiling *c, node *n)
     case exprlist:
     case testlist_safe:
     case testlist1:
-        com_list(c, n, 0);
+        com_list(c, n);
         return;
     case testlist_gexp:
         if (NCH(n) == 2 && TYPE(CHILD(n, 1)) == gen_for)
             com_generator_expression(c, n);
         else
-            com_list(c, n, 0);
+            com_list(c, n);
         return;
     case test: com_test(c, n); return;
     case lambdef: com_lambda(c, n); return;

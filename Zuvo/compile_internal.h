@@ -168,7 +168,7 @@ ZvObject *parsestrplus(Compiling *c, node *n);
 
 void com_node(Compiling *c, node *n);          // any statement or expression
 void com_expr(Compiling *c, node *n);          // one expression node
-void com_list(Compiling *c, node *n, int toplevel); // expression list
+void com_list(Compiling *c, node *n); // expression list
 // `augn` and `inplace` are the value and in-place opcode of an augmented
 // assignment (kind ASSIGN_AUGMENTED).
 void com_assign(Compiling *c, node *n, AssignKind kind, node *augn = nullptr, int inplace = 0);
