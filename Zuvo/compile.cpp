@@ -203,6 +203,10 @@ ZvObject *make_code(Compiling *c)
 {
     zv::Ref code(ZvString_FromStringAndSize(ZvString_AS_STRING(c->c_code), c->c_nexti));
     zv::Ref lnotab(ZvString_FromStringAndSize(ZvString_AS_STRING(c->c_lnotab), c->c_lnotab_next));
+    if (!code || !lnotab) return nullptr;
+    // The peephole optimizer rewrites `code` here, with the names and the
+    // line table beside it, before the constants are frozen: it may append
+    // to c_consts.
     zv::Ref consts(ZvList_AsTuple(c->c_consts));
     zv::Ref names(ZvList_AsTuple(c->c_names));
     zv::Ref varnames(ZvList_AsTuple(c->c_sym.c_varnames));
@@ -211,11 +215,8 @@ ZvObject *make_code(Compiling *c)
     zv::Ref freevars(names_by_index(c->c_sym.c_freevars, ncells));
     zv::Ref filename(ZvString_InternFromString(c->c_filename ? c->c_filename : "???"));
     zv::Ref name(ZvString_InternFromString(c->c_name));
-    if (!code || !lnotab || !consts || !names || !varnames || !cellvars || !freevars ||
-        !filename || !name)
+    if (!consts || !names || !varnames || !cellvars || !freevars || !filename || !name)
         return nullptr;
-    // The peephole optimizer rewrites `code` here, before the code object
-    // is made; it may append to the constants.
     return (ZvObject *)ZvCode_New(c->c_sym.c_argcount, c->c_sym.c_nlocals, c->c_maxstacklevel,
                                   c->c_sym.c_flags, code.get(), consts.get(), names.get(),
                                   varnames.get(), freevars.get(), cellvars.get(), filename.get(),
