@@ -917,15 +917,16 @@ ZvObject *ZvSequence_Tuple(ZvObject *v)
             break;
         }
         if (j >= n) {
-            int oldn = n;
-            /* Grow by about a quarter plus a constant; check for overflow. */
-            n += 10;
-            n += n >> 2;
-            if (n < oldn) {
+            /* Grow by about a quarter plus a constant, computed wide: the
+             * sum can leave the int range before the allocation fails. */
+            int64_t grown = (int64_t)n + 10;
+            grown += grown >> 2;
+            if (grown > INT32_MAX) {
                 Zv_DECREF(item);
                 ZvErr_NoMemory();
                 goto fail;
             }
+            n = (int)grown;
             if (_ZvTuple_Resize(&result, n) != 0) {
                 Zv_DECREF(item);
                 goto fail;
@@ -1183,7 +1184,10 @@ ZvObject *ZvObject_CallMethod(ZvObject *o, const char *name, const char *format,
     if (o == nullptr || name == nullptr) return null_error();
     ZvObject *func = ZvObject_GetAttrString(o, name);
     if (func == nullptr) {
-        ZvErr_SetString(ZvExc_AttributeError, name);
+        /* The lookup's error becomes AttributeError naming the attribute,
+         * except running out of memory, which must reach the caller as
+         * such. */
+        if (!ZvErr_ExceptionMatches(ZvExc_MemoryError)) ZvErr_SetString(ZvExc_AttributeError, name);
         return nullptr;
     }
     if (!ZvCallable_Check(func)) {

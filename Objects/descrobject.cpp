@@ -365,9 +365,11 @@ static void wrapper_dealloc(ZvObject *op)
 {
     auto *wp = (wrapperobject *)op;
     ZvObject_GC_UnTrack(wp);
+    ZvTrash_BEGIN(wp)
     Zv_XDECREF(wp->descr);
     Zv_XDECREF(wp->self);
     ZvObject_GC_Del(wp);
+    ZvTrash_END(wp)
 }
 
 static int wrapper_traverse(ZvObject *op, visitproc visit, void *arg)
@@ -581,8 +583,10 @@ static int property_clear(ZvObject *self)
 static void property_dealloc(ZvObject *self)
 {
     ZvObject_GC_UnTrack(self);
+    ZvTrash_BEGIN(self)
     property_clear(self);
     Zv_TYPE(self)->tp_free(self);
+    ZvTrash_END(self)
 }
 
 static int property_traverse(ZvObject *self, visitproc visit, void *arg)

@@ -7,15 +7,16 @@
  * deletion; a resize drops them.  The table size is a power of two, at
  * least 8; tables of 8 slots live inside the object (ma_smalltable), so
  * dictionaries of up to 5 keys need no second allocation.  After every
- * insertion that adds a key, ma_fill * 3 < (ma_mask + 1) * 2.
+ * insertion that takes an empty slot, ma_fill * 3 < (ma_mask + 1) * 2.
  *
  * Every new dictionary starts with lookdict_string, which compares exact
  * string keys by identity and then by bytes and never runs user code; the
  * first lookup of any other key switches the dictionary to lookdict for
  * good.  lookdict compares keys with the generic equality test, which can
- * run arbitrary code that mutates the dictionary under it: it restarts
- * when that happens, swallows comparison errors, and keeps an error that
- * was pending before it began.  Everything else that runs user code in the
+ * run arbitrary code that mutates the dictionary under it: every change to
+ * the keys advances ma_version, and the lookup restarts when that moved; it
+ * swallows comparison errors and keeps an error that was pending before it
+ * began.  Everything else that runs user code in the
  * middle of a table walk (clear, comparison, repr, merging) holds
  * references to what it touches and re-reads the table each step.
  *
@@ -60,6 +61,7 @@ static void empty_to_minsize(ZvDictObject *mp)
     mp->ma_used = mp->ma_fill = 0;
     mp->ma_table = mp->ma_smalltable;
     mp->ma_mask = ZvDict_MINSIZE - 1;
+    mp->ma_version++;
 }
 
 ZvObject *ZvDict_New(void)
@@ -75,6 +77,7 @@ ZvObject *ZvDict_New(void)
     } else {
         mp = ZvObject_GC_New(ZvDictObject, &ZvDict_Type);
         if (mp == nullptr) return nullptr;
+        mp->ma_version = 0;
         empty_to_minsize(mp);
     }
     mp->ma_lookup = lookdict_string;
@@ -86,8 +89,10 @@ ZvObject *ZvDict_New(void)
 
 /* The general lookup: the slot holding key, or the slot where it should go
  * (the first dummy met on the probe path, else the empty slot that ended
- * it).  The equality test may run code that mutates this dictionary; when
- * the table moved or the compared slot changed, the probe restarts. */
+ * it).  The equality test may run code that changes this dictionary in
+ * any way: a key added, removed, or added back into a slot already passed
+ * (so that a remembered free slot would make the key appear twice).  Any
+ * such change advances ma_version, and the probe then starts over. */
 static ZvDictEntry *lookdict(ZvDictObject *mp, ZvObject *key, Zv_hash_t hash)
 {
     ZvObject *err_type = nullptr, *err_value = nullptr, *err_tb = nullptr;
@@ -95,6 +100,7 @@ static ZvDictEntry *lookdict(ZvDictObject *mp, ZvObject *key, Zv_hash_t hash)
     ZvDictEntry *found;
 restart:
     {
+        const uint32_t version = mp->ma_version;
         const uint32_t mask = (uint32_t)mp->ma_mask;
         ZvDictEntry *const table = mp->ma_table;
         ZvDictEntry *freeslot = nullptr;
@@ -123,7 +129,7 @@ restart:
                 int cmp = ZvObject_RichCompareBool(startkey, key, Zv_EQ);
                 Zv_DECREF(startkey);
                 if (cmp < 0) ZvErr_Clear();
-                if (table != mp->ma_table || ep->me_key != startkey) goto restart;
+                if (mp->ma_version != version) goto restart;
                 if (cmp > 0) {
                     found = ep;
                     break;
@@ -131,9 +137,6 @@ restart:
             }
             i = (i << 2) + i + perturb + 1;
         }
-        /* A comparison after the dummy was remembered may have stored a
-         * key there; handing that slot out would overwrite another key. */
-        if (found == freeslot && found->me_key != dummy) goto restart;
     }
     if (saved_error) ZvErr_Restore(err_type, err_value, err_tb);
     return found;
@@ -212,6 +215,7 @@ static void insertdict(ZvDictObject *mp, ZvObject *key, Zv_hash_t hash, ZvObject
     ep->me_hash = hash;
     ep->me_value = value;
     mp->ma_used++;
+    mp->ma_version++;
 }
 
 /* Stores an entry known to be absent into a table without dummies: the
@@ -268,6 +272,7 @@ static void insert_clean(ZvDictObject *mp, ZvObject *key, Zv_hash_t hash, ZvObje
     int32_t remaining = mp->ma_fill;
     mp->ma_table = newtable;
     mp->ma_mask = newsize - 1;
+    mp->ma_version++;
     memset(newtable, 0, sizeof(ZvDictEntry) * (size_t)newsize);
     mp->ma_used = 0;
     mp->ma_fill = 0;
@@ -322,13 +327,17 @@ int ZvDict_SetItem(ZvObject *op, ZvObject *key, ZvObject *value)
     Zv_hash_t hash = key_hash(key);
     if (hash == -1) return -1;
     auto *mp = (ZvDictObject *)op;
-    int32_t n_used = mp->ma_used;
+    int32_t n_fill = mp->ma_fill;
     Zv_INCREF(value);
     Zv_INCREF(key);
     insertdict(mp, key, hash, value);
-    /* Only a new key may grow the table: a loop that replaces values never
-     * moves it (callers iterating with ZvDict_Next rely on that). */
-    if (mp->ma_used <= n_used || !needs_growth(mp)) return 0;
+    /* Only a slot newly taken may grow the table: a loop that replaces
+     * values never moves it (callers iterating with ZvDict_Next rely on
+     * that).  The test follows the fill, not the length: comparisons run
+     * by the lookup may have deleted keys, so an insertion can take an
+     * empty slot while the length stays put, and the table must still
+     * keep an empty slot for every probe to end on. */
+    if (mp->ma_fill <= n_fill || !needs_growth(mp)) return 0;
     return dictresize(mp, growth_target(mp));
 }
 
@@ -352,6 +361,7 @@ int ZvDict_DelItem(ZvObject *op, ZvObject *key)
     ep->me_key = dummy;
     ep->me_value = nullptr;
     mp->ma_used--;
+    mp->ma_version++;
     /* The slot is consistent before anything user-visible runs. */
     Zv_DECREF(old_value);
     Zv_DECREF(old_key);
@@ -1127,6 +1137,7 @@ static ZvObject *dict_pop(ZvObject *op, ZvObject *args)
     ep->me_key = dummy;
     ep->me_value = nullptr;
     mp->ma_used--;
+    mp->ma_version++;
     Zv_DECREF(old_key);
     return old_value; /* the slot's reference passes to the caller */
 }
@@ -1161,6 +1172,7 @@ static ZvObject *dict_popitem(ZvObject *op, ZvObject *)
     ep->me_key = dummy;
     ep->me_value = nullptr;
     mp->ma_used--;
+    mp->ma_version++;
     table[0].me_hash = i + 1;
     return res.release();
 }

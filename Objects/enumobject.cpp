@@ -9,7 +9,7 @@ extern "C" {
 
 typedef struct {
     ZvObject_HEAD
-    int32_t en_index;
+    int64_t en_index; /* grows past the int range into longs */
     ZvObject *en_sit;    /* the underlying iterator */
     ZvObject *en_result; /* a 2-tuple kept for reuse */
 } enumobject;
@@ -40,9 +40,13 @@ static void enum_dealloc(ZvObject *o)
 {
     auto *en = (enumobject *)o;
     ZvObject_GC_UnTrack(en);
+    /* Chains of enumerate objects, each over the previous one, are freed
+     * through the depth guard like containers. */
+    ZvTrash_BEGIN(en)
     Zv_XDECREF(en->en_sit);
     Zv_XDECREF(en->en_result);
     Zv_TYPE(en)->tp_free(o);
+    ZvTrash_END(en)
 }
 
 static int enum_traverse(ZvObject *o, visitproc visit, void *arg)
@@ -56,30 +60,39 @@ static int enum_traverse(ZvObject *o, visitproc visit, void *arg)
 static ZvObject *enum_next(ZvObject *o)
 {
     auto *en = (enumobject *)o;
-    ZvObject *it = en->en_sit;
-    ZvObject *next_item = Zv_TYPE(it)->tp_iternext(it);
+    /* Through the iteration protocol, never the slot directly: a class can
+     * delete its next method while being iterated, which empties the slot. */
+    ZvObject *next_item = ZvIter_Next(en->en_sit);
     if (next_item == nullptr) return nullptr;
-    ZvObject *next_index = ZvInt_FromLong(en->en_index);
+    /* Past the int range the count goes on as a long. */
+    ZvObject *next_index = en->en_index <= INT32_MAX ? ZvInt_FromLong((int32_t)en->en_index)
+                                                     : ZvLong_FromLongLong(en->en_index);
     if (next_index == nullptr) {
         Zv_DECREF(next_item);
         return nullptr;
     }
     en->en_index++;
     ZvObject *result = en->en_result;
-    if (result->ob_refcnt == 1) {
-        Zv_INCREF(result);
-        Zv_DECREF(ZvTuple_GET_ITEM(result, 0));
-        Zv_DECREF(ZvTuple_GET_ITEM(result, 1));
-    } else {
+    if (result->ob_refcnt != 1) {
         result = ZvTuple_New(2);
         if (result == nullptr) {
             Zv_DECREF(next_index);
             Zv_DECREF(next_item);
             return nullptr;
         }
+        ZvTuple_SET_ITEM(result, 0, next_index);
+        ZvTuple_SET_ITEM(result, 1, next_item);
+        return result;
     }
+    /* The kept pair holds the new items before the old ones are released:
+     * their destructors run code, and the collector may look at the pair. */
+    ZvObject *old_index = ZvTuple_GET_ITEM(result, 0);
+    ZvObject *old_item = ZvTuple_GET_ITEM(result, 1);
     ZvTuple_SET_ITEM(result, 0, next_index);
     ZvTuple_SET_ITEM(result, 1, next_item);
+    Zv_INCREF(result);
+    Zv_DECREF(old_index);
+    Zv_DECREF(old_item);
     return result;
 }
 
@@ -143,8 +156,10 @@ static void reversed_dealloc(ZvObject *o)
 {
     auto *ro = (reversedobject *)o;
     ZvObject_GC_UnTrack(ro);
+    ZvTrash_BEGIN(ro)
     Zv_XDECREF(ro->seq);
     Zv_TYPE(ro)->tp_free(o);
+    ZvTrash_END(ro)
 }
 
 static int reversed_traverse(ZvObject *o, visitproc visit, void *arg)

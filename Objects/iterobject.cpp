@@ -33,8 +33,10 @@ static void iter_dealloc(ZvObject *o)
 {
     auto *it = (seqiterobject *)o;
     ZvObject_GC_UnTrack(it);
+    ZvTrash_BEGIN(it)
     Zv_XDECREF(it->it_seq);
     ZvObject_GC_Del(it);
+    ZvTrash_END(it)
 }
 
 static int iter_traverse(ZvObject *o, visitproc visit, void *arg)
@@ -116,9 +118,11 @@ static void calliter_dealloc(ZvObject *o)
 {
     auto *it = (calliterobject *)o;
     ZvObject_GC_UnTrack(it);
+    ZvTrash_BEGIN(it)
     Zv_XDECREF(it->it_callable);
     Zv_XDECREF(it->it_sentinel);
     ZvObject_GC_Del(it);
+    ZvTrash_END(it)
 }
 
 static int calliter_traverse(ZvObject *o, visitproc visit, void *arg)

@@ -617,7 +617,10 @@ static ZvObject *list_subscript(ZvObject *self, ZvObject *item)
     ZvObject *result = ZvList_New(slicelength);
     if (result == nullptr) return nullptr;
     ZvObject **src = ((ZvListObject *)self)->ob_item;
-    for (int cur = start, i = 0; i < slicelength; cur += step, i++) {
+    /* The cursor runs in 64 bits: one step past the last item can leave
+     * the int range when the step is near it. */
+    int64_t cur = start;
+    for (int i = 0; i < slicelength; cur += step, i++) {
         Zv_INCREF(src[cur]);
         ZvList_SET_ITEM(result, i, src[cur]);
     }
@@ -625,7 +628,8 @@ static ZvObject *list_subscript(ZvObject *self, ZvObject *item)
 }
 
 /* Deletes the items an extended slice selects, closing the gaps as it
- * goes; the removed items are released only once the list is whole. */
+ * goes; the removed items are released only once the list is whole.  The
+ * cursor runs in 64 bits: a step near the int range takes it past. */
 static int list_delete_extended(ZvListObject *self, int start, int step, int slicelength)
 {
     if (step < 0) {
@@ -638,65 +642,54 @@ static int list_delete_extended(ZvListObject *self, int start, int step, int sli
         ZvErr_NoMemory();
         return -1;
     }
-    int cur = start, i = 0;
-    for (; i < slicelength; cur += step, i++) {
-        int lim = step - 1;
+    const int64_t size = self->ob_size;
+    int64_t cur = start;
+    for (int i = 0; i < slicelength; cur += step, i++) {
+        int64_t lim = step - 1;
         garbage[i] = self->ob_item[cur];
-        if (cur + step >= self->ob_size) lim = self->ob_size - cur - 1;
+        if (cur + step >= size) lim = size - cur - 1;
         memmove(self->ob_item + cur - i, self->ob_item + cur + 1, (size_t)lim * sizeof(ZvObject *));
     }
     /* The tail after the last selected item moves down as well. */
-    int tail = self->ob_size - cur;
+    int64_t tail = size - cur;
     if (tail > 0)
         memmove(self->ob_item + cur - slicelength, self->ob_item + cur,
                 (size_t)tail * sizeof(ZvObject *));
     self->ob_size -= slicelength;
     (void)list_resize(self, self->ob_size);
-    for (i = 0; i < slicelength; i++) Zv_DECREF(garbage[i]);
+    for (int i = 0; i < slicelength; i++) Zv_DECREF(garbage[i]);
     ZvMem_Free(garbage);
     return 0;
 }
 
-/* Assigns the items of value to the positions an extended slice selects;
- * the sizes must match.  The replaced items are released after all the
- * assignments. */
+/* Assigns the items of seq (a list or tuple, already converted) to the
+ * positions an extended slice selects; the sizes must match.  The replaced
+ * items are released after all the assignments. */
 static int list_assign_extended(ZvListObject *self, int start, int step, int slicelength,
-                                ZvObject *value)
+                                ZvObject *seq)
 {
-    ZvObject *seq;
-    if ((ZvObject *)self == value) {
-        seq = list_slice((ZvListObject *)value, 0, Zv_SIZE(value));
-    } else {
-        seq = ZvSequence_Fast(value, "must assign iterable to extended slice");
-    }
-    if (seq == nullptr) return -1;
     int n = ZvSequence_Fast_GET_SIZE(seq);
     if (n != slicelength) {
         ZvErr_Format(ZvExc_ValueError,
                      "attempt to assign sequence of size %d to extended slice of size %d", n,
                      slicelength);
-        Zv_DECREF(seq);
         return -1;
     }
-    if (slicelength == 0) {
-        Zv_DECREF(seq);
-        return 0;
-    }
+    if (slicelength == 0) return 0;
     auto **garbage = (ZvObject **)ZvMem_Malloc((size_t)slicelength * sizeof(ZvObject *));
     if (garbage == nullptr) {
-        Zv_DECREF(seq);
         ZvErr_NoMemory();
         return -1;
     }
     ZvObject **seqitems = fast_items(seq);
-    for (int cur = start, i = 0; i < slicelength; cur += step, i++) {
+    int64_t cur = start;
+    for (int i = 0; i < slicelength; cur += step, i++) {
         garbage[i] = self->ob_item[cur];
         Zv_INCREF(seqitems[i]);
         self->ob_item[cur] = seqitems[i];
     }
     for (int i = 0; i < slicelength; i++) Zv_DECREF(garbage[i]);
     ZvMem_Free(garbage);
-    Zv_DECREF(seq);
     return 0;
 }
 
@@ -713,16 +706,23 @@ static int list_ass_subscript(ZvObject *self, ZvObject *item, ZvObject *value)
         return -1;
     }
     auto *a = (ZvListObject *)self;
+    auto *slice = (ZvSliceObject *)item;
     int start, stop, step, slicelength;
-    if (ZvSlice_GetIndicesEx((ZvSliceObject *)item, a->ob_size, &start, &stop, &step,
-                             &slicelength) < 0)
+    if (ZvSlice_GetIndicesEx(slice, a->ob_size, &start, &stop, &step, &slicelength) < 0)
         return -1;
-    if (((ZvSliceObject *)item)->step == Zv_None) return list_ass_slice(a, start, stop, value);
+    if (slice->step == Zv_None) return list_ass_slice(a, start, stop, value);
     if (value == nullptr) {
         if (slicelength <= 0) return 0;
         return list_delete_extended(a, start, step, slicelength);
     }
-    return list_assign_extended(a, start, step, slicelength, value);
+    /* Converting the value runs its iterator, which may resize this list:
+     * the positions are computed again from the size it has afterwards. */
+    zv::Ref seq(value == self ? list_slice(a, 0, a->ob_size)
+                              : ZvSequence_Fast(value, "must assign iterable to extended slice"));
+    if (!seq) return -1;
+    if (ZvSlice_GetIndicesEx(slice, a->ob_size, &start, &stop, &step, &slicelength) < 0)
+        return -1;
+    return list_assign_extended(a, start, step, slicelength, seq.get());
 }
 
 /* --- comparison, representation, life cycle ------------------------------ */

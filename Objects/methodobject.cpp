@@ -123,10 +123,12 @@ static void meth_dealloc(ZvObject *op)
 {
     auto *m = (ZvCFunctionObject *)op;
     ZvObject_GC_UnTrack(m);
+    ZvTrash_BEGIN(m)
     Zv_XDECREF(m->m_self);
     Zv_XDECREF(m->m_module);
     m->m_self = (ZvObject *)free_list;
     free_list = m;
+    ZvTrash_END(m)
 }
 
 void ZvCFunction_Fini(void)

@@ -298,18 +298,46 @@ void *pool_realloc(void *p, size_t nbytes)
 
 extern "C" {
 
-void *ZvMem_Malloc(size_t n) { return malloc(n ? n : 1); }
+/* --- allocation-failure injection, for tests -------------------------------
+ * The countdown is consulted by the four front-ends below, whatever
+ * allocator serves them; 0 means disarmed.  One predictable branch per
+ * request. */
+static int32_t fail_countdown = 0;
 
-void *ZvMem_Realloc(void *p, size_t n) { return realloc(p, n ? n : 1); }
+static inline bool injected_failure()
+{
+    return fail_countdown != 0 && --fail_countdown == 0;
+}
+
+void _ZvMem_FailNth(int n) { fail_countdown = n > 0 ? n : 0; }
+
+int _ZvMem_FailPending(void) { return fail_countdown; }
+
+void *ZvMem_Malloc(size_t n)
+{
+    if (injected_failure()) [[unlikely]] return nullptr;
+    return malloc(n ? n : 1);
+}
+
+void *ZvMem_Realloc(void *p, size_t n)
+{
+    if (injected_failure()) [[unlikely]] return nullptr;
+    return realloc(p, n ? n : 1);
+}
 
 void ZvMem_Free(void *p) { ZvObject_Free(p); }
 
 #ifdef ZUVO_SYSTEM_OBJECT_MALLOC
 
-void *ZvObject_Malloc(size_t n) { return system_malloc(n); }
+void *ZvObject_Malloc(size_t n)
+{
+    if (injected_failure()) [[unlikely]] return nullptr;
+    return system_malloc(n);
+}
 
 void *ZvObject_Realloc(void *p, size_t n)
 {
+    if (injected_failure()) [[unlikely]] return nullptr;
     if (p == nullptr) return system_malloc(n);
     if (n != 0) return realloc(p, n);
     void *r = realloc(p, 1);
@@ -320,8 +348,18 @@ void ZvObject_Free(void *p) { free(p); }
 
 #else
 
-void *ZvObject_Malloc(size_t n) { return pool_malloc(n); }
-void *ZvObject_Realloc(void *p, size_t n) { return pool_realloc(p, n); }
+void *ZvObject_Malloc(size_t n)
+{
+    if (injected_failure()) [[unlikely]] return nullptr;
+    return pool_malloc(n);
+}
+
+void *ZvObject_Realloc(void *p, size_t n)
+{
+    if (injected_failure()) [[unlikely]] return nullptr;
+    return pool_realloc(p, n);
+}
+
 void ZvObject_Free(void *p) { pool_free(p); }
 
 #endif

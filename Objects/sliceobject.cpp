@@ -20,7 +20,7 @@ ZvObject _Zv_EllipsisObject = {1, &ZvEllipsis_Type};
 
 ZvObject *ZvSlice_New(ZvObject *start, ZvObject *stop, ZvObject *step)
 {
-    auto *obj = ZvObject_New(ZvSliceObject, &ZvSlice_Type);
+    auto *obj = ZvObject_GC_New(ZvSliceObject, &ZvSlice_Type);
     if (obj == nullptr) return nullptr;
     if (step == nullptr) step = Zv_None;
     if (start == nullptr) start = Zv_None;
@@ -31,6 +31,7 @@ ZvObject *ZvSlice_New(ZvObject *start, ZvObject *stop, ZvObject *step)
     obj->step = step;
     obj->start = start;
     obj->stop = stop;
+    ZvObject_GC_Track(obj);
     return (ZvObject *)obj;
 }
 
@@ -127,10 +128,22 @@ static ZvObject *slice_new(ZvTypeObject *, ZvObject *args, ZvObject *kw)
 static void slice_dealloc(ZvObject *o)
 {
     auto *r = (ZvSliceObject *)o;
+    ZvObject_GC_UnTrack(r);
+    ZvTrash_BEGIN(r)
     Zv_DECREF(r->step);
     Zv_DECREF(r->start);
     Zv_DECREF(r->stop);
-    ZvObject_Del(r);
+    ZvObject_GC_Del(r);
+    ZvTrash_END(r)
+}
+
+static int slice_traverse(ZvObject *o, visitproc visit, void *arg)
+{
+    auto *r = (ZvSliceObject *)o;
+    Zv_VISIT(r->start);
+    Zv_VISIT(r->stop);
+    Zv_VISIT(r->step);
+    return 0;
 }
 
 static ZvObject *slice_repr(ZvObject *o)
@@ -205,10 +218,14 @@ ZvTypeObject ZvSlice_Type = {
     nullptr,       /* tp_str */
     ZvObject_GenericGetAttr,
     nullptr, nullptr,
-    Zv_TPFLAGS_DEFAULT,
+    /* Collected: a slice can close a cycle (a list holding a slice of
+     * itself), and the collector header lets a long chain of slices be
+     * freed through the depth guard. */
+    Zv_TPFLAGS_DEFAULT | Zv_TPFLAGS_HAVE_GC,
     "slice([start,] stop[, step])\n\n"
     "Create a slice object.  This is used for extended slicing (e.g. a[0:10:2]).",
-    nullptr, nullptr, nullptr, 0, nullptr, nullptr,
+    slice_traverse, /* tp_traverse */
+    nullptr, nullptr, 0, nullptr, nullptr,
     slice_methods, /* tp_methods */
     slice_members, /* tp_members */
     nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr,

@@ -324,7 +324,12 @@ char *ZvString_AsString(ZvObject *op)
 int _ZvString_Resize(ZvObject **pv, int newsize)
 {
     ZvObject *v = pv != nullptr ? *pv : nullptr;
-    if (v == nullptr || !ZvString_Check(v) || Zv_REFCNT(v) != 1 || newsize < 0 ||
+    /* Only an exact string is reallocated in place: an instance of a
+     * subclass comes from the generic allocator with the collector's
+     * header in front of it and its dictionary slot after the bytes, so
+     * its address is not a block this allocator handed out.  It is
+     * refused like a shared string. */
+    if (v == nullptr || !ZvString_CheckExact(v) || Zv_REFCNT(v) != 1 || newsize < 0 ||
         newsize > kMaxSize || ZvString_CHECK_INTERNED(v)) {
         if (pv != nullptr) *pv = nullptr;
         Zv_XDECREF(v);
@@ -665,7 +670,9 @@ static ZvObject *string_subscript(ZvObject *self, ZvObject *item)
     if (result == nullptr) return nullptr;
     const char *src = ZvString_AS_STRING(self);
     char *dst = ZvString_AS_STRING(result);
-    for (int cur = start, i = 0; i < slicelength; cur += step, i++) dst[i] = src[cur];
+    /* 64 bits: one step past the last byte can leave the int range. */
+    int64_t cur = start;
+    for (int i = 0; i < slicelength; cur += step, i++) dst[i] = src[cur];
     return result;
 }
 
@@ -728,7 +735,9 @@ void ZvString_InternInPlace(ZvObject **p)
     }
     if (ZvDict_SetItem(interned, s, s) < 0) {
         ZvErr_Clear();
-        return;
+        /* A failed growth still stores the pair; the string then counts
+         * as interned, since the table holds only strings marked so. */
+        if (ZvDict_GetItem(interned, s) != s) return;
     }
     /* The two references held by the dictionary are not counted. */
     s->ob_refcnt -= 2;

@@ -46,8 +46,10 @@ static int super_clear(ZvObject *self)
 static void super_dealloc(ZvObject *self)
 {
     ZvObject_GC_UnTrack(self);
+    ZvTrash_BEGIN(self)
     super_clear(self);
     Zv_TYPE(self)->tp_free(self);
+    ZvTrash_END(self)
 }
 
 static int super_traverse(ZvObject *self, visitproc visit, void *arg)

@@ -394,7 +394,9 @@ static ZvObject *tuplesubscript(ZvObject *self, ZvObject *item)
     if (step == 1) return ZvTuple_GetSlice(self, start, stop);
     ZvObject *result = ZvTuple_New(slicelength);
     if (result == nullptr) return nullptr;
-    for (int cur = start, i = 0; i < slicelength; cur += step, i++) {
+    /* 64 bits: one step past the last item can leave the int range. */
+    int64_t cur = start;
+    for (int i = 0; i < slicelength; cur += step, i++) {
         ZvObject *it = ZvTuple_GET_ITEM(self, cur);
         Zv_INCREF(it);
         ZvTuple_SET_ITEM(result, i, it);

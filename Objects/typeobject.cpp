@@ -1297,11 +1297,16 @@ static bool run_finalizer(ZvObject *self)
     return self->ob_refcnt > 0;
 }
 
-/* Clears what the heap classes added to the instance, hands it to the
- * nearest base with its own deallocator, then releases the class.  All of
- * this reads the class the instance has now, which after __del__ need not
- * be the one it had: that is the class its reference is held for. */
-static void release_instance(ZvObject *self)
+/* Frees what the class's own layout added, then hands the object to the
+ * nearest built-in base's deallocator and releases the class the instance
+ * holds at the end (after __del__ that need not be the class it had: it is
+ * the one its reference is held for).  inside_guard says the
+ * caller holds the depth guard of nested deallocation: the base's
+ * deallocator has a guard of its own and must see the depth this one was
+ * entered at, so that it frees the object now; were it to postpone the
+ * object, the class would be released here and again when the postponed
+ * object is finally destroyed through this same deallocator. */
+static void release_instance(ZvObject *self, bool inside_guard)
 {
     ZvTypeObject *type = Zv_TYPE(self), *base;
     for (base = type; base->tp_dealloc == _ZvType_SubtypeDealloc; base = base->tp_base)
@@ -1312,7 +1317,9 @@ static void release_instance(ZvObject *self)
     }
     if ((type->tp_flags & Zv_TPFLAGS_HAVE_GC) && (base->tp_flags & Zv_TPFLAGS_HAVE_GC))
         ZvObject_GC_Track(self);
+    if (inside_guard) --_ZvTrash_delete_nesting;
     base->tp_dealloc(self);
+    if (inside_guard) ++_ZvTrash_delete_nesting;
     Zv_DECREF(type);
 }
 
@@ -1321,7 +1328,7 @@ void _ZvType_SubtypeDealloc(ZvObject *self)
     ZvTypeObject *type = Zv_TYPE(self);
     if (!(type->tp_flags & Zv_TPFLAGS_HAVE_GC)) {
         if (type->tp_del != nullptr && run_finalizer(self)) return;
-        release_instance(self);
+        release_instance(self, false);
         return;
     }
 
@@ -1336,7 +1343,7 @@ void _ZvType_SubtypeDealloc(ZvObject *self)
         resurrected = run_finalizer(self);
         if (!resurrected) ZvObject_GC_UnTrack(self);
     }
-    if (!resurrected) release_instance(self);
+    if (!resurrected) release_instance(self, true);
     ZvTrash_END(self)
 }
 
@@ -1698,11 +1705,9 @@ static void inherit_slots(ZvTypeObject *type, ZvTypeObject *base)
 #undef COPYSLOT
 #undef SLOTDEFINED
 
-static int ready_fail(ZvTypeObject *type)
-{
-    type->tp_flags &= ~Zv_TPFLAGS_READYING;
-    return -1;
-}
+static int ready_fail(ZvTypeObject *) { return -1; }
+
+static int ready_steps(ZvTypeObject *type);
 
 int ZvType_Ready(ZvTypeObject *type)
 {
@@ -1713,6 +1718,24 @@ int ZvType_Ready(ZvTypeObject *type)
     if (type->tp_flags & Zv_TPFLAGS_READY) return 0;
     if (type->tp_flags & Zv_TPFLAGS_READYING) return 0; /* re-entered for this very type */
     type->tp_flags |= Zv_TPFLAGS_READYING;
+    const bool had_dict = type->tp_dict != nullptr;
+    if (ready_steps(type) == 0) {
+        type->tp_flags = (type->tp_flags & ~Zv_TPFLAGS_READYING) | Zv_TPFLAGS_READY;
+        return 0;
+    }
+    /* A readying that failed half way (for want of memory, say) leaves no
+     * dictionary behind: a type with one passes for ready everywhere, and
+     * could then never be readied again. */
+    if (!had_dict) {
+        Zv_CLEAR(type->tp_dict);
+        Zv_CLEAR(type->tp_mro);
+    }
+    type->tp_flags &= ~Zv_TPFLAGS_READYING;
+    return -1;
+}
+
+static int ready_steps(ZvTypeObject *type)
+{
     _ZvSlots_Init();
 
     ZvTypeObject *base = type->tp_base;
@@ -1778,7 +1801,6 @@ int ZvType_Ready(ZvTypeObject *type)
         if (ZvType_Check(b) && add_subclass((ZvTypeObject *)b, type) < 0) return ready_fail(type);
     }
 
-    type->tp_flags = (type->tp_flags & ~Zv_TPFLAGS_READYING) | Zv_TPFLAGS_READY;
     return 0;
 }
 

@@ -30,6 +30,11 @@ struct _dictobject {
      * kind of key is looked up, general from then on. */
     ZvDictEntry *(*ma_lookup)(ZvDictObject *mp, ZvObject *key, Zv_hash_t hash);
     ZvDictEntry ma_smalltable[ZvDict_MINSIZE];
+    /* Advanced by every change to the set of keys or to the table (a key
+     * added or removed, a resize, a clear): a lookup whose key comparison
+     * ran code sees from it whether the slots it already passed can still
+     * be trusted.  Wraps harmlessly. */
+    uint32_t ma_version;
 };
 
 ZvAPI_DATA(ZvTypeObject) ZvDict_Type;

@@ -328,10 +328,15 @@ ZvAPI_FUNC(Zv_hash_t) _Zv_HashDouble(double);
 ZvAPI_FUNC(Zv_hash_t) _Zv_HashPointer(void *);
 ZvAPI_FUNC(void) _Zv_ReadyTypes(void);
 
-/* Bounded-depth deallocation of nested containers ("trashcan").  A
- * deallocator wraps its body in ZvTrash_BEGIN/ZvTrash_END; past
- * ZvTrash_UNWIND_LEVEL nested levels the object is parked on a list and
- * destroyed once the outermost deallocation unwinds. */
+/* Bounded-depth deallocation ("trashcan").  The deallocator of every type
+ * whose instances can hold an arbitrary object (containers, but also
+ * slices, iterators, bound methods, properties, super) wraps its body in
+ * ZvTrash_BEGIN/ZvTrash_END; past ZvTrash_UNWIND_LEVEL nested levels the
+ * object is parked on a list and destroyed once the outermost deallocation
+ * unwinds.  Parking uses the collector header, so such types have one.  A
+ * deallocator that calls another guarded one for the same object (a
+ * subclass instance's, calling its base's) lowers the depth around that
+ * call, so that the object is never parked half destroyed. */
 #define ZvTrash_UNWIND_LEVEL 50
 ZvAPI_DATA(int) _ZvTrash_delete_nesting;
 ZvAPI_DATA(ZvObject *) _ZvTrash_delete_later;

@@ -37,6 +37,16 @@ ZvAPI_FUNC(int) _ZvPool_FreePoolCount(void);
 ZvAPI_FUNC(int) _ZvPool_ArenaCount(void);
 ZvAPI_FUNC(void *) _ZvPool_ArenaBase(int);
 
+/* Allocation-failure injection, for tests only.  After _ZvMem_FailNth(n)
+ * with n >= 1, the n-th request from then on to ZvObject_Malloc,
+ * ZvObject_Realloc, ZvMem_Malloc or ZvMem_Realloc returns NULL as if memory
+ * had run out (a failed reallocation leaves its block as it was); every
+ * other request is served.  0 disarms.  _ZvMem_FailPending gives the number
+ * of requests still to come before the failure: 0 once it has happened, or
+ * when nothing is armed. */
+ZvAPI_FUNC(void) _ZvMem_FailNth(int n);
+ZvAPI_FUNC(int) _ZvMem_FailPending(void);
+
 /* Object creation (memory is not cleared). */
 ZvAPI_FUNC(ZvObject *) ZvObject_Init(ZvObject *, ZvTypeObject *);
 ZvAPI_FUNC(ZvVarObject *) ZvObject_InitVar(ZvVarObject *, ZvTypeObject *, int);

@@ -52,7 +52,8 @@ ZvAPI_FUNC(ZvObject *) ZvString_Repr(ZvObject *, int smartquotes);
 ZvAPI_FUNC(void) ZvString_Concat(ZvObject **pv, ZvObject *w);
 /* The same, then releases w. */
 ZvAPI_FUNC(void) ZvString_ConcatAndDel(ZvObject **pv, ZvObject *w);
-/* Only for a fresh, uninterned string held by one reference. */
+/* Only for a fresh, uninterned string of exactly type str held by one
+ * reference; anything else is released, *pv set to NULL, SystemError. */
 ZvAPI_FUNC(int) _ZvString_Resize(ZvObject **, int);
 /* Byte equality of two strings; cannot fail. */
 ZvAPI_FUNC(int) _ZvString_Eq(ZvObject *, ZvObject *);
