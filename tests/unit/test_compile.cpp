@@ -874,8 +874,9 @@ TEST_F(Compile, Errors)
         EXPECT_EQ(c.error, t.error) << t.src;
         // Other classes than SyntaxError carry their line as an attribute,
         // which needs exception instances.
-        if (c.error.compare(0, 12, "SyntaxError:") == 0 || c.lineno != -1)
+        if (c.error.compare(0, 12, "SyntaxError:") == 0 || c.lineno != -1) {
             EXPECT_EQ(c.lineno, t.line) << t.src;
+        }
     }
     // Twenty nested blocks are the most a frame can hold.
     auto loops = [](int n) {
