@@ -66,6 +66,13 @@ ZvAPI_FUNC(ZvCodeObject *) ZvCode_New(int argcount, int nlocals, int stacksize, 
 /* The source line of the instruction at byte offset addr. */
 ZvAPI_FUNC(int) ZvCode_Addr2Line(ZvCodeObject *co, int addr);
 
+/* A listing of the bytecode, one line per instruction: offset, opcode name,
+ * argument and, in parentheses, what the argument designates (constant,
+ * name, variable, comparison or jump target), as in
+ * "  0 LOAD_CONST 1 (5)".  For tests and debugging.  New string reference,
+ * or NULL with an error set. */
+ZvAPI_FUNC(ZvObject *) _ZvCode_Disassemble(ZvObject *code);
+
 /* Checks that the bytecode cannot read or write outside its tables and
  * its frame: every opcode valid, every argument in range, every jump on an
  * instruction, the value stack never below its block's level nor above
