@@ -58,7 +58,7 @@ std::string annotation(ZvCodeObject *co, int op, int arg, int next)
         if (arg < ncells) return item_text(co->co_cellvars, arg, false);
         return item_text(co->co_freevars, arg - ncells, false);
     }
-    case ZvOpArg_REL: return "to " + std::to_string(next + arg);
+    case ZvOpArg_REL: return "to " + std::to_string((long long)next + arg);
     case ZvOpArg_ABS: return "to " + std::to_string(arg);
     default:
         if (op == COMPARE_OP) return arg >= 0 && arg <= 10 ? kCompareNames[arg] : "?";

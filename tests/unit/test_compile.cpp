@@ -956,6 +956,8 @@ TEST_F(Compile, Disassembler)
         LOAD_CONST, 2, 0,         // out of range
         JUMP_FORWARD, 3, 0,       // relative
         JUMP_ABSOLUTE, 0, 0,      // absolute
+        EXTENDED_ARG, 0xff, 0x7f, // the largest relative jump
+        JUMP_FORWARD, 0xff, 0xff,
         POP_TOP,
         LOAD_CONST, 0,            // truncated
     };
@@ -983,8 +985,10 @@ TEST_F(Compile, Disassembler)
               " 22 LOAD_CONST 65538 (?)\n"
               " 25 JUMP_FORWARD 3 (to 31)\n"
               " 28 JUMP_ABSOLUTE 0 (to 0)\n"
-              " 31 POP_TOP\n"
-              " 32 LOAD_CONST <truncated>\n");
+              " 31 EXTENDED_ARG 32767\n"
+              " 34 JUMP_FORWARD 2147483647 (to 2147483684)\n"
+              " 37 POP_TOP\n"
+              " 38 LOAD_CONST <truncated>\n");
     EXPECT_EQ(_ZvCode_Disassemble(consts), nullptr);
     EXPECT_TRUE(zv_raised(ZvExc_SystemError));
     EXPECT_EQ(_ZvCode_Disassemble(nullptr), nullptr);
