@@ -656,16 +656,14 @@ namespace {
 void com_lambda(Compiling *c, node *n)
 {
     int ndefs = com_argdefs(c, n);
-    zv::Ref code(jcompile(n, c->c_filename, c, nullptr));
-    if (!code) com_failed(c);
+    zv::Ref code(com_nested_block(c, n));
     com_make_closure(c, code.get(), ndefs);
 }
 
 void com_generator_expression(Compiling *c, node *n)
 {
     // (testlist_gexp | argument): test gen_for
-    zv::Ref code(jcompile(n, c->c_filename, c, nullptr));
-    if (!code) com_failed(c);
+    zv::Ref code(com_nested_block(c, n));
     com_make_closure(c, code.get(), 0);
     node *outer = CHILD(n, 1); // gen_for: 'for' exprlist 'in' test [gen_iter]
     com_node(c, CHILD(outer, 3));
