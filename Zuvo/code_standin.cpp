@@ -2,7 +2,9 @@
 // branch until the real code objects are merged in: it builds the record
 // of code.h from checked fields (names interned, CO_NOFREE set) and frees
 // it, and nothing more (no hashing by value, no comparison, no attributes,
-// no constructor from the language).
+// no constructor from the language).  Its definitions are weak, so that
+// the real ones take their place as soon as both are linked; delete this
+// file then.
 #include "zuvo.h"
 
 namespace {
@@ -46,7 +48,7 @@ bool intern_all(ZvObject *tuple)
 
 extern "C" {
 
-ZvTypeObject ZvCode_Type = {
+__attribute__((weak)) ZvTypeObject ZvCode_Type = {
     ZvObject_HEAD_INIT(&ZvType_Type) 0,
     "code", sizeof(ZvCodeObject), 0,
     code_dealloc, /* tp_dealloc */
@@ -65,6 +67,7 @@ ZvTypeObject ZvCode_Type = {
     nullptr,      /* tp_doc */
 };
 
+__attribute__((weak))
 ZvCodeObject *ZvCode_New(int argcount, int nlocals, int stacksize, int flags, ZvObject *code,
                          ZvObject *consts, ZvObject *names, ZvObject *varnames,
                          ZvObject *freevars, ZvObject *cellvars, ZvObject *filename,
@@ -95,7 +98,8 @@ ZvCodeObject *ZvCode_New(int argcount, int nlocals, int stacksize, int flags, Zv
     co->co_flags = flags;
     if (ZvTuple_GET_SIZE(freevars) == 0 && ZvTuple_GET_SIZE(cellvars) == 0)
         co->co_flags |= CO_NOFREE;
-    ZvObject *fields[] = {code, consts, names, varnames, freevars, cellvars, filename, name, lnotab};
+    ZvObject *fields[] = {code,     consts,   names, varnames, freevars,
+                          cellvars, filename, name,  lnotab};
     for (ZvObject *f : fields) Zv_INCREF(f);
     co->co_code = code;
     co->co_consts = consts;
@@ -110,7 +114,7 @@ ZvCodeObject *ZvCode_New(int argcount, int nlocals, int stacksize, int flags, Zv
     return co;
 }
 
-int ZvCode_Addr2Line(ZvCodeObject *co, int addr)
+__attribute__((weak)) int ZvCode_Addr2Line(ZvCodeObject *co, int addr)
 {
     int size = ZvString_GET_SIZE(co->co_lnotab) / 2;
     auto *p = (const unsigned char *)ZvString_AS_STRING(co->co_lnotab);

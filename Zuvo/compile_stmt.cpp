@@ -218,7 +218,8 @@ void com_import_from(Compiling *c, node *n)
     if (TYPE(what) == LPAR) {
         names = CHILD(n, 4);
     } else if (TYPE(RCHILD(names, -1)) == COMMA) {
-        com_error(c, ZvExc_SyntaxError, "trailing comma not allowed without surrounding parentheses");
+        com_error(c, ZvExc_SyntaxError,
+                  "trailing comma not allowed without surrounding parentheses");
         return;
     }
     // import_as_names: import_as_name (',' import_as_name)* [',']

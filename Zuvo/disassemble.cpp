@@ -38,7 +38,8 @@ std::string item_text(ZvObject *tuple, int i, bool as_repr)
                       co->co_firstlineno);
         return buf;
     }
-    if (!as_repr && ZvString_Check(v)) return std::string(ZvString_AS_STRING(v), ZvString_GET_SIZE(v));
+    if (!as_repr && ZvString_Check(v))
+        return std::string(ZvString_AS_STRING(v), ZvString_GET_SIZE(v));
     zv::Ref r(ZvObject_Repr(v));
     if (!r || !ZvString_Check(r.get())) {
         ZvErr_Clear();
