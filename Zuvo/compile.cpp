@@ -281,6 +281,16 @@ ZvObject *jcompile(node *n, const char *filename, Compiling *base, ZvCompilerFla
     return make_code(&c);
 }
 
+ZvObject *com_nested_block(Compiling *c, node *n)
+{
+    // A block that already failed yields no code: its nested blocks need
+    // not be compiled (and are not, with its error pending).
+    if (c->c_errors) return nullptr;
+    ZvObject *code = jcompile(n, c->c_filename, c, nullptr);
+    if (code == nullptr) com_failed(c);
+    return code;
+}
+
 ZvObject *get_docstring(Compiling *c, node *n)
 {
     for (;;) {

@@ -359,8 +359,16 @@ void com_load_none(Compiling *c) { com_load_const(c, Zv_None); }
 
 int com_ref_type(Compiling *c, const char *mangled)
 {
+    // The constructs that finish after an error still look names up; an
+    // error reported earlier stays the one reported.
+    ZvObject *type, *value, *tb;
+    ZvErr_Fetch(&type, &value, &tb);
     int kind = ZvBlockSymbols_RefType(&c->c_sym, mangled);
     if (kind < 0) com_failed(c);
+    if (type != nullptr) {
+        ZvErr_Clear();
+        ZvErr_Restore(type, value, tb);
+    }
     return kind;
 }
 

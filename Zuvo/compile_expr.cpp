@@ -656,16 +656,14 @@ namespace {
 void com_lambda(Compiling *c, node *n)
 {
     int ndefs = com_argdefs(c, n);
-    zv::Ref code(jcompile(n, c->c_filename, c, nullptr));
-    if (!code) com_failed(c);
+    zv::Ref code(com_nested_block(c, n));
     com_make_closure(c, code.get(), ndefs);
 }
 
 void com_generator_expression(Compiling *c, node *n)
 {
     // (testlist_gexp | argument): test gen_for
-    zv::Ref code(jcompile(n, c->c_filename, c, nullptr));
-    if (!code) com_failed(c);
+    zv::Ref code(com_nested_block(c, n));
     com_make_closure(c, code.get(), 0);
     node *outer = CHILD(n, 1); // gen_for: 'for' exprlist 'in' test [gen_iter]
     com_node(c, CHILD(outer, 3));
@@ -917,7 +915,8 @@ void com_assign_sequence(Compiling *c, node *n, AssignKind kind)
 void com_assign_attr(Compiling *c, node *name, AssignKind kind, node *augn, int inplace)
 {
     if (!std::strcmp(STR(name), "None")) {
-        com_error(c, ZvExc_SyntaxError, kind == ASSIGN_DELETE ? "deleting None" : "assignment to None");
+        com_error(c, ZvExc_SyntaxError,
+                  kind == ASSIGN_DELETE ? "deleting None" : "assignment to None");
         return;
     }
     switch (kind) {
@@ -939,7 +938,8 @@ void com_assign_trailer(Compiling *c, node *n, AssignKind kind, node *augn, int 
     switch (TYPE(CHILD(n, 0))) {
     case LPAR:
         com_error(c, ZvExc_SyntaxError,
-                  kind == ASSIGN_DELETE ? "can't delete function call" : "can't assign to function call");
+                  kind == ASSIGN_DELETE ? "can't delete function call"
+                                        : "can't assign to function call");
         return;
     case DOT: com_assign_attr(c, CHILD(n, 1), kind, augn, inplace); return;
     case LSQB: com_subscriptlist(c, CHILD(n, 1), use_of(kind), augn, inplace); return;
@@ -982,7 +982,8 @@ void com_assign(Compiling *c, node *n, AssignKind kind, node *augn, int inplace)
                 }
                 if (augmented) {
                     com_error(c, ZvExc_SyntaxError,
-                              "augmented assign to tuple literal or generator expression not possible");
+                              "augmented assign to tuple literal or generator expression "
+                              "not possible");
                     return;
                 }
                 com_assign_sequence(c, n, kind);

@@ -104,6 +104,11 @@ struct Compiling {
 // enclosing block's record or NULL at the top.  New code object or NULL.
 ZvObject *jcompile(node *n, const char *filename, Compiling *base, ZvCompilerFlags *flags);
 
+// A nested block (def, lambda, class body, generator expression) compiled
+// into a code object; NULL, counted as an error of `c`, when it fails or
+// when `c` already has an error.
+ZvObject *com_nested_block(Compiling *c, node *n);
+
 // The docstring of a block body (the first statement, when it is a string
 // literal alone), as a new reference; NULL when there is none (or on error,
 // which is then counted).

@@ -63,7 +63,8 @@ ZvObject *number_value(Compiling *c, const char *s)
         if (errno != 0) return ZvLong_FromString(s, nullptr, 0);
         return ZvInt_FromLong(x);
     }
-    if (last == 'j' || last == 'J') return not_yet(c, "complex number literals are not supported yet");
+    if (last == 'j' || last == 'J')
+        return not_yet(c, "complex number literals are not supported yet");
     zv::Ref text(ZvString_FromStringAndSize(s, (int)len));
     if (!text) return nullptr;
     return ZvFloat_FromString(text.get(), nullptr);

@@ -218,7 +218,8 @@ void com_import_from(Compiling *c, node *n)
     if (TYPE(what) == LPAR) {
         names = CHILD(n, 4);
     } else if (TYPE(RCHILD(names, -1)) == COMMA) {
-        com_error(c, ZvExc_SyntaxError, "trailing comma not allowed without surrounding parentheses");
+        com_error(c, ZvExc_SyntaxError,
+                  "trailing comma not allowed without surrounding parentheses");
         return;
     }
     // import_as_names: import_as_name (',' import_as_name)* [',']
@@ -443,8 +444,7 @@ void com_funcdef(Compiling *c, node *n)
     // funcdef: [decorators] 'def' NAME parameters ':' suite
     int ndecorators = TYPE(CHILD(n, 0)) == decorators ? com_decorators(c, CHILD(n, 0)) : 0;
     int ndefs = com_argdefs(c, n);
-    zv::Ref code(jcompile(n, c->c_filename, c, nullptr));
-    if (!code) com_failed(c);
+    zv::Ref code(com_nested_block(c, n));
     com_make_closure(c, code.get(), ndefs);
     // The decorator listed last is applied first.
     for (int i = 0; i < ndecorators; i++) com_addoparg(c, CALL_FUNCTION, 1);
@@ -467,8 +467,7 @@ void com_classdef(Compiling *c, node *n)
         for (int i = 0; i < NCH(bases); i += 2, nbases++) com_node(c, CHILD(bases, i));
     }
     com_addoparg(c, BUILD_TUPLE, nbases);
-    zv::Ref code(jcompile(n, c->c_filename, c, nullptr));
-    if (!code) com_failed(c);
+    zv::Ref code(com_nested_block(c, n));
     com_make_closure(c, code.get(), 0);
     com_addoparg(c, CALL_FUNCTION, 0);
     com_addop(c, BUILD_CLASS);

@@ -38,7 +38,8 @@ std::string item_text(ZvObject *tuple, int i, bool as_repr)
                       co->co_firstlineno);
         return buf;
     }
-    if (!as_repr && ZvString_Check(v)) return std::string(ZvString_AS_STRING(v), ZvString_GET_SIZE(v));
+    if (!as_repr && ZvString_Check(v))
+        return std::string(ZvString_AS_STRING(v), ZvString_GET_SIZE(v));
     zv::Ref r(ZvObject_Repr(v));
     if (!r || !ZvString_Check(r.get())) {
         ZvErr_Clear();
@@ -58,7 +59,7 @@ std::string annotation(ZvCodeObject *co, int op, int arg, int next)
         if (arg < ncells) return item_text(co->co_cellvars, arg, false);
         return item_text(co->co_freevars, arg - ncells, false);
     }
-    case ZvOpArg_REL: return "to " + std::to_string(next + arg);
+    case ZvOpArg_REL: return "to " + std::to_string((long long)next + arg);
     case ZvOpArg_ABS: return "to " + std::to_string(arg);
     default:
         if (op == COMPARE_OP) return arg >= 0 && arg <= 10 ? kCompareNames[arg] : "?";

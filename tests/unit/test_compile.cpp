@@ -240,7 +240,8 @@ TEST_F(Compile, Statements)
         // Augmented assignment evaluates its target once, for every kind.
         {"x += 1\n", "LOAD_NAME x, LOAD_CONST 1, INPLACE_ADD, STORE_NAME x"},
         {"a.b -= 1\n",
-         "LOAD_NAME a, DUP_TOP, LOAD_ATTR b, LOAD_CONST 1, INPLACE_SUBTRACT, ROT_TWO, STORE_ATTR b"},
+         "LOAD_NAME a, DUP_TOP, LOAD_ATTR b, LOAD_CONST 1, INPLACE_SUBTRACT, ROT_TWO, "
+         "STORE_ATTR b"},
         {"a[k] *= 1\n",
          "LOAD_NAME a, LOAD_NAME k, DUP_TOPX 2, BINARY_SUBSCR, LOAD_CONST 1, INPLACE_MULTIPLY, "
          "ROT_THREE, STORE_SUBSCR"},
@@ -290,9 +291,9 @@ TEST_F(Compile, Statements)
          "LOAD_CONST ('x',), IMPORT_NAME m, IMPORT_FROM x, STORE_NAME x, POP_TOP"},
         {"from a.b import *\n", "LOAD_CONST ('*',), IMPORT_NAME a.b, IMPORT_STAR"},
         {"if a:\n    b\nelif c:\n    d\nelse:\n    e\n",
-         "LOAD_NAME a, JUMP_IF_FALSE >6, POP_TOP, LOAD_NAME b, POP_TOP, JUMP_FORWARD >16, POP_TOP, "
-         "LOAD_NAME c, JUMP_IF_FALSE >13, POP_TOP, LOAD_NAME d, POP_TOP, JUMP_FORWARD >16, POP_TOP, "
-         "LOAD_NAME e, POP_TOP"},
+         "LOAD_NAME a, JUMP_IF_FALSE >6, POP_TOP, LOAD_NAME b, POP_TOP, JUMP_FORWARD >16, "
+         "POP_TOP, LOAD_NAME c, JUMP_IF_FALSE >13, POP_TOP, LOAD_NAME d, POP_TOP, "
+         "JUMP_FORWARD >16, POP_TOP, LOAD_NAME e, POP_TOP"},
         // Branches whose test is a constant false value generate nothing.
         {"if 0:\n    a\nelif '':\n    b\nelif 0x0L:\n    c\nelse:\n    d\n",
          "LOAD_NAME d, POP_TOP"},
@@ -370,8 +371,10 @@ TEST_F(Compile, Expressions)
          "LOAD_NAME j, BINARY_DIVIDE, LOAD_NAME k, BINARY_FLOOR_DIVIDE, LOAD_NAME l, "
          "BINARY_MODULO, BINARY_SUBTRACT, BINARY_RSHIFT, BINARY_AND, BINARY_XOR, BINARY_OR, "
          "POP_TOP"},
-        {"-a ** -b\n", "LOAD_NAME a, LOAD_NAME b, UNARY_NEGATIVE, BINARY_POWER, UNARY_NEGATIVE, POP_TOP"},
-        {"a ** b ** c\n", "LOAD_NAME a, LOAD_NAME b, LOAD_NAME c, BINARY_POWER, BINARY_POWER, POP_TOP"},
+        {"-a ** -b\n",
+         "LOAD_NAME a, LOAD_NAME b, UNARY_NEGATIVE, BINARY_POWER, UNARY_NEGATIVE, POP_TOP"},
+        {"a ** b ** c\n",
+         "LOAD_NAME a, LOAD_NAME b, LOAD_NAME c, BINARY_POWER, BINARY_POWER, POP_TOP"},
         {"+a; ~a\n", "LOAD_NAME a, UNARY_POSITIVE, POP_TOP, LOAD_NAME a, UNARY_INVERT, POP_TOP"},
         // Unary operators on a bare literal fold, unless the sign must survive.
         {"-5; +5; ~5; -5L; -1.5\n",
@@ -412,7 +415,8 @@ TEST_F(Compile, Expressions)
          "POP_TOP, LOAD_NAME a, LOAD_CONST None, LOAD_NAME b, LOAD_CONST None, BUILD_SLICE 3, "
          "BINARY_SUBSCR, POP_TOP, LOAD_NAME a, LOAD_NAME b, BUILD_TUPLE 1, BINARY_SUBSCR, "
          "POP_TOP, LOAD_NAME a, LOAD_CONST Ellipsis, BINARY_SUBSCR, POP_TOP"},
-        {"f(a, k=b)\n", "LOAD_NAME f, LOAD_NAME a, LOAD_CONST 'k', LOAD_NAME b, CALL_FUNCTION 257, POP_TOP"},
+        {"f(a, k=b)\n",
+         "LOAD_NAME f, LOAD_NAME a, LOAD_CONST 'k', LOAD_NAME b, CALL_FUNCTION 257, POP_TOP"},
         {"f(*a); f(**k); f(a, *b, **c); f(x=1, *a)\n",
          "LOAD_NAME f, LOAD_NAME a, CALL_FUNCTION_VAR 0, POP_TOP, LOAD_NAME f, LOAD_NAME k, "
          "CALL_FUNCTION_KW 0, POP_TOP, LOAD_NAME f, LOAD_NAME a, LOAD_NAME b, LOAD_NAME c, "
@@ -451,8 +455,8 @@ TEST_F(Compile, Bodies)
         // A tuple parameter that a nested function uses is stored in its cell.
         {"def f((a, b)):\n    return lambda: a\n",
          "LOAD_FAST .0, UNPACK_SEQUENCE 2, STORE_DEREF a, STORE_FAST b, LOAD_CLOSURE a, "
-         "LOAD_CONST <code object <lambda>, line 2>, MAKE_CLOSURE 0, RETURN_VALUE, LOAD_CONST None, "
-         "RETURN_VALUE"},
+         "LOAD_CONST <code object <lambda>, line 2>, MAKE_CLOSURE 0, RETURN_VALUE, "
+         "LOAD_CONST None, RETURN_VALUE"},
         {"def f():\n    '''doc'''\n    return 1\n",
          "LOAD_CONST 1, RETURN_VALUE, LOAD_CONST None, RETURN_VALUE"},
         {"def f():\n    x = 1\n    def g():\n        return x\n    return g\n",
@@ -503,7 +507,8 @@ TEST_F(Compile, Bodies)
               "object m, line 4>, MAKE_CLOSURE 0, STORE_NAME m, LOAD_LOCALS, RETURN_VALUE");
     // A class binding the name its method takes from the enclosing function:
     // the class's own x by name, the closure's from the cell.
-    EXPECT_EQ(ops("def f():\n    x = 1\n    class C:\n        x = 2\n        def m(self): return x\n",
+    EXPECT_EQ(ops("def f():\n    x = 1\n    class C:\n        x = 2\n"
+                  "        def m(self): return x\n",
                   2),
               "LOAD_GLOBAL __name__, STORE_NAME __module__, LOAD_CONST 2, STORE_NAME x, "
               "LOAD_CLOSURE x, LOAD_CONST <code object m, line 5>, MAKE_CLOSURE 0, STORE_NAME m, "
@@ -523,7 +528,8 @@ TEST_F(Compile, InteractiveAndEval)
         {single_input, "x\n", "LOAD_NAME x, PRINT_EXPR"},
         {single_input, "'s'\n", "LOAD_CONST 's', PRINT_EXPR"},
         {single_input, "if x:\n    y\n\n",
-         "LOAD_NAME x, JUMP_IF_FALSE >6, POP_TOP, LOAD_NAME y, PRINT_EXPR, JUMP_FORWARD >7, POP_TOP"},
+         "LOAD_NAME x, JUMP_IF_FALSE >6, POP_TOP, LOAD_NAME y, PRINT_EXPR, JUMP_FORWARD >7, "
+         "POP_TOP"},
         {eval_input, "a + 1\n", "LOAD_NAME a, LOAD_CONST 1, BINARY_ADD, RETURN_VALUE"},
         {eval_input, "a, b", "LOAD_NAME a, LOAD_NAME b, BUILD_TUPLE 2, RETURN_VALUE"},
     };
@@ -803,7 +809,8 @@ TEST_F(Compile, Errors)
          "SyntaxError: can not delete variable 'x' referenced in nested scope", 4},
         {"\nbreak\n", "SyntaxError: 'break' outside loop", 2},
         {"def f():\n    continue\n", "SyntaxError: 'continue' not properly in loop", 2},
-        {"try:\n    pass\nfinally:\n    continue\n", "SyntaxError: 'continue' not properly in loop", 4},
+        {"try:\n    pass\nfinally:\n    continue\n",
+         "SyntaxError: 'continue' not properly in loop", 4},
         {"for x in y:\n    try:\n        pass\n    finally:\n        continue\n",
          "SyntaxError: 'continue' not supported inside 'finally' clause", 5},
         // Also through a try block inside the finally body.
@@ -822,11 +829,13 @@ TEST_F(Compile, Errors)
          "SyntaxError: 'yield' not allowed in a 'try' block with a 'finally' clause", 3},
         {"import a b c\n", "SyntaxError: invalid syntax", 1},
         {"from m import x y z\n", "SyntaxError: invalid syntax", 1},
-        {"from m import x,\n", "SyntaxError: trailing comma not allowed without surrounding parentheses", 1},
+        {"from m import x,\n",
+         "SyntaxError: trailing comma not allowed without surrounding parentheses", 1},
         {"try:\n    pass\nexcept:\n    pass\nexcept E:\n    pass\n",
          "SyntaxError: default 'except:' must be last", 3},
         {"def f(a=1, b): pass\n", "SyntaxError: non-default argument follows default argument", 1},
-        {"lambda a=1, (b, c): 0\n", "SyntaxError: non-default argument follows default argument", 1},
+        {"lambda a=1, (b, c): 0\n",
+         "SyntaxError: non-default argument follows default argument", 1},
         {"f(a=1, b)\n", "SyntaxError: non-keyword arg after keyword arg", 1},
         {"f(a.b=1)\n", "SyntaxError: keyword can't be an expression", 1},
         {"f(lambda x: x=1)\n", "SyntaxError: lambda cannot contain assignment", 1},
@@ -854,7 +863,8 @@ TEST_F(Compile, Errors)
          "SyntaxError: augmented assign to tuple literal or generator expression not possible", 1},
         {"(x for x in y) += 1\n",
          "SyntaxError: augmented assign to generator expression not possible", 1},
-        {"[a] += 1\n", "SyntaxError: augmented assign to list literal or comprehension not possible", 1},
+        {"[a] += 1\n",
+         "SyntaxError: augmented assign to list literal or comprehension not possible", 1},
         {"[x for x in y] += 1\n",
          "SyntaxError: augmented assign to list literal or comprehension not possible", 1},
         {"import a" + repeat(".abcdefghi", 100) + "\n", "SyntaxError: dotted_name too long", 1},
@@ -864,7 +874,8 @@ TEST_F(Compile, Errors)
          "function with free variables", 2},
         {"from __future__ import braces\n", "SyntaxError: not a chance", 1},
         // Literals this runtime cannot represent yet.
-        {"x = 1\ny = 2j\n", "NotImplementedError: complex number literals are not supported yet", 2},
+        {"x = 1\ny = 2j\n",
+         "NotImplementedError: complex number literals are not supported yet", 2},
         {"x = u'a'\n", "NotImplementedError: unicode string literals are not supported yet", 1},
         {"x = 'a'\ny = '\\x4'\n", "ValueError: invalid \\x escape", 2},
     };
@@ -956,6 +967,8 @@ TEST_F(Compile, Disassembler)
         LOAD_CONST, 2, 0,         // out of range
         JUMP_FORWARD, 3, 0,       // relative
         JUMP_ABSOLUTE, 0, 0,      // absolute
+        EXTENDED_ARG, 0xff, 0x7f, // the largest relative jump
+        JUMP_FORWARD, 0xff, 0xff,
         POP_TOP,
         LOAD_CONST, 0,            // truncated
     };
@@ -983,8 +996,10 @@ TEST_F(Compile, Disassembler)
               " 22 LOAD_CONST 65538 (?)\n"
               " 25 JUMP_FORWARD 3 (to 31)\n"
               " 28 JUMP_ABSOLUTE 0 (to 0)\n"
-              " 31 POP_TOP\n"
-              " 32 LOAD_CONST <truncated>\n");
+              " 31 EXTENDED_ARG 32767\n"
+              " 34 JUMP_FORWARD 2147483647 (to 2147483684)\n"
+              " 37 POP_TOP\n"
+              " 38 LOAD_CONST <truncated>\n");
     EXPECT_EQ(_ZvCode_Disassemble(consts), nullptr);
     EXPECT_TRUE(zv_raised(ZvExc_SystemError));
     EXPECT_EQ(_ZvCode_Disassemble(nullptr), nullptr);
