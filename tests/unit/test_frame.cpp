@@ -377,7 +377,7 @@ ZvObject *traced_frame(const std::string &code, const std::string &lnotab, int l
     fields.flags = CO_NEWLOCALS | CO_OPTIMIZED;
     fields.nlocals = 3;
     fields.varnames = {"x", "y", "i"};
-    fields.stacksize = 3;
+    fields.stacksize = 5; // room for the handlers' items
     fields.consts = {Zv_None, Zv_True};
     fields.code = code;
     fields.lnotab = lnotab;
@@ -476,31 +476,49 @@ TEST_F(FrameTest, JumpingRefusesWhatTheCodeCannotDo)
 TEST_F(FrameTest, JumpingMovesAndPopsBlocks)
 {
     Assembled a = assemble(kProgram);
+    // Each frame stands where the program could stand: `blocks` blocks and
+    // `stack` items (the loop's iterator, or the None a finally body starts
+    // with) on the value stack.
     const struct {
-        int lasti, blocks, line; // lasti -1: not started
-        int new_lasti, new_line, new_blocks;
+        int lasti, blocks, stack, line; // lasti -1: not started
+        int new_lasti, new_line, new_blocks, new_stack;
     } cases[] = {
-        {0, 0, 13, a.addr[31], 13, 0},        // forward over whole statements
-        {-1, 0, 13, a.addr[31], 13, 0},       // from a frame not started yet
-        {a.addr[12], 1, 9, a.addr[19], 9, 0}, // out of a try body
-        {a.addr[16], 0, 7, a.addr[16], 8, 0}, // a line without code: the next one
-        {a.addr[7], 1, 2, 0, 2, 0},           // backwards out of a loop body
-        {a.addr[7], 1, 3, a.addr[2], 3, 0},   // ... to the loop's own line
+        {0, 0, 0, 13, a.addr[31], 13, 0, 0},          // forward over whole statements
+        {-1, 0, 0, 13, a.addr[31], 13, 0, 0},         // from a frame not started yet
+        {a.addr[12], 1, 0, 9, a.addr[19], 9, 0, 0},   // out of a try body
+        {a.addr[16], 0, 1, 7, a.addr[16], 8, 0, 1},   // a line without code: the next one
+        {a.addr[7], 1, 1, 2, 0, 2, 0, 0},             // backwards out of a loop body
+        {a.addr[7], 1, 1, 3, a.addr[2], 3, 0, 0},     // ... to the loop's own line
     };
     for (const auto &c : cases) {
         Owned fo(traced_frame(a.code, a.lnotab, c.lasti, c.blocks));
         auto *f = (ZvFrameObject *)fo.get();
-        // An iterator on the stack above the loop block's level.
-        Owned iterator(ZvList_New(0));
-        Zv_INCREF(iterator.get());
-        *f->f_stacktop++ = iterator.get();
-        ASSERT_EQ(jump(fo, c.line), 0) << c.line;
+        Owned item(ZvList_New(0));
+        for (int i = 0; i < c.stack; i++) {
+            Zv_INCREF(item.get());
+            *f->f_stacktop++ = item.get();
+        }
+        ASSERT_EQ(jump(fo, c.line), 0) << c.line << ": " << zv_error_text();
         EXPECT_EQ(f->f_lasti, c.new_lasti) << c.line;
         EXPECT_EQ(f->f_lineno, c.new_line) << c.line;
         EXPECT_EQ(f->f_iblock, c.new_blocks) << c.line;
-        EXPECT_EQ(f->f_stacktop - f->f_valuestack, c.blocks > c.new_blocks ? 0 : 1) << c.line;
-        EXPECT_EQ(Zv_REFCNT(iterator.get()), c.blocks > c.new_blocks ? 1 : 2) << c.line;
+        EXPECT_EQ(f->f_stacktop - f->f_valuestack, c.new_stack) << c.line;
+        EXPECT_EQ(Zv_REFCNT(item.get()), 1 + c.new_stack) << c.line;
     }
+}
+
+// The stack a jump leaves must be one the code was verified for: a line
+// may begin in the middle of an expression, with operands on the stack.
+TEST_F(FrameTest, JumpingRefusesAStackTheTargetDoesNotExpect)
+{
+    Assembled a = assemble(kProgram);
+    Owned fo(traced_frame(a.code, a.lnotab, 0, 0));
+    auto *f = (ZvFrameObject *)fo.get();
+    Zv_INCREF(Zv_None);
+    *f->f_stacktop++ = Zv_None; // an operand the target line does not expect
+    EXPECT_EQ(jump(fo, 13), -1);
+    EXPECT_EQ(zv_error_of(ZvExc_ValueError), "can't jump into the middle of an expression");
+    EXPECT_EQ(f->f_lasti, 0);
 }
 
 TEST_F(FrameTest, CollectorHooksAndLongCallerChains)

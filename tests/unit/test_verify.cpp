@@ -69,7 +69,7 @@ TEST(VerifyTest, RefusesBytecodeThatWouldLeaveTheFrame)
     };
     for (const BadCase &c : cases) {
         SCOPED_TRACE(c.what);
-        CodeSpec spec;
+        CodeFields spec;
         spec.code = c.code;
         spec.stacksize = c.stacksize;
         spec.nlocals = c.nlocals;
@@ -92,7 +92,7 @@ TEST(VerifyTest, ForgedContinueIsRefusedWhereARealOneRuns)
     // 18 POP_BLOCK; 19 LOAD_CONST 0; 22 RETURN_VALUE.  END_FINALLY meets
     // the forged status 32 with the target 3 below it and one extra item
     // under that, so the continue would land with depth 1.
-    CodeSpec spec;
+    CodeFields spec;
     spec.stacksize = 3;
     Owned three(ZvInt_FromLong(3)), status(ZvInt_FromLong(32));
     std::string forged = op(SETUP_LOOP, 16) + op(LOAD_CONST, 0) + op(LOAD_CONST, 1) +
@@ -123,7 +123,7 @@ TEST(VerifyTest, EndFinallyChecksWhatItPops)
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.what);
-        CodeSpec spec;
+        CodeFields spec;
         spec.code = op(LOAD_CONST, 1) + op(END_FINALLY) + ret;
         spec.stacksize = 2;
         spec.consts = c.consts;
