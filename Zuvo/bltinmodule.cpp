@@ -271,6 +271,8 @@ extern "C" ZvObject *_ZvBuiltin_Init(void)
         {"tuple", (ZvObject *)&ZvTuple_Type},
         {"type", (ZvObject *)&ZvType_Type},
         {"xrange", (ZvObject *)&ZvRange_Type},
+        {"open", (ZvObject *)&ZvFile_Type},
+        {"file", (ZvObject *)&ZvFile_Type},
     };
     for (auto &n : names)
         if (ZvDict_SetItemString(dict, n.name, n.value) < 0) return nullptr;

@@ -31,6 +31,10 @@ ZvAPI_FUNC(ZvObject *) Zv_CompileStringFlags(const char *str, const char *filena
                                              ZvCompilerFlags *flags);
 #define Zv_CompileString(str, filename, start) Zv_CompileStringFlags((str), (filename), (start), NULL)
 
+/* Prints an exception with its traceback to sys.stderr, the way an
+ * uncaught exception is shown (the default sys.excepthook). */
+ZvAPI_FUNC(void) ZvErr_Display(ZvObject *exc, ZvObject *value, ZvObject *tb);
+
 ZV_END_DECLS
 
 #endif /* ZVRUN_H */
