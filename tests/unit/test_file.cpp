@@ -237,8 +237,10 @@ TEST_F(FileTest, UniversalNewlineFgetsAndFread)
     EXPECT_EQ(lines, "a|\n|b|\n|c|\n|\n|") << "a \"\\r\\n\" split across calls is one line end";
     rewind(fp);
     EXPECT_EQ(Zv_UniversalNewlineFgets(buf, 1, fp, nullptr), nullptr);
+    buf[0] = 'Z';
     EXPECT_EQ(Zv_UniversalNewlineFgets(buf, 0, fp, nullptr), nullptr);
     EXPECT_EQ(Zv_UniversalNewlineFgets(buf, -5, fp, nullptr), nullptr);
+    EXPECT_EQ(buf[0], 'Z') << "no room: nothing written, not even the terminator";
     EXPECT_EQ(Zv_UniversalNewlineFgets(nullptr, 10, fp, nullptr), nullptr);
     Owned other(ZvInt_FromLong(1));
     errno = 0;
