@@ -182,19 +182,6 @@ TEST_F(SysTest, WritersUseSysObjectsThenTheProcessStreams)
     EXPECT_EQ(captured(2, [&] { ZvSys_WriteStderr("%s", big.c_str()); }), big);
 }
 
-TEST_F(SysTest, DisplayhookNeedsBuiltins)
-{
-    ZvObject *modules = ZvThreadState_Get()->interp->modules;
-    ZvObject *builtins = ZvDict_GetItemString(modules, "__builtin__");
-    Zv_INCREF(builtins);
-    ZvDict_DelItemString(modules, "__builtin__");
-    Owned one(ZvInt_FromLong(1));
-    EXPECT_EQ(zv_call(ZvSys_GetObject("displayhook"), {one.get()}), nullptr);
-    EXPECT_EQ(zv_error_text(), "lost __builtin__");
-    ZvDict_SetItemString(modules, "__builtin__", builtins);
-    Zv_DECREF(builtins);
-}
-
 TEST_F(SysTest, StandardInputThatIsADirectoryIsFatal)
 {
     int pipefd[2];
