@@ -109,6 +109,16 @@ char *insert_char(char *pos, char *end, char c)
     return end + 1;
 }
 
+/* The decimal exponent written at [s, end) ("+05", "-123"). */
+int read_exponent(const char *s, const char *end)
+{
+    bool negative = s < end && *s == '-';
+    if (s < end && (*s == '-' || *s == '+')) s++;
+    int e = 0;
+    for (; s < end; s++) e = e * 10 + (*s - '0');
+    return negative ? -e : e;
+}
+
 /* %#g: the %g choice between fixed and exponent form, with its trailing
  * zeros kept.  The exponent is the one of the value rounded to `digits`
  * significant digits, which the e form shows. */
@@ -117,7 +127,7 @@ char *format_alt_general(char *buf, char *last, double x, int digits)
     auto r = std::to_chars(buf, last, x, std::chars_format::scientific, digits - 1);
     if (r.ec != std::errc()) return nullptr;
     char *e = find_exponent(buf, r.ptr);
-    int exponent = atoi(e + 1);
+    int exponent = read_exponent(e + 1, r.ptr);
     if (exponent < -4 || exponent >= digits) return r.ptr;
     r = std::to_chars(buf, last, x, std::chars_format::fixed, digits - 1 - exponent);
     return r.ec == std::errc() ? r.ptr : nullptr;
@@ -148,19 +158,21 @@ double ZvOS_ascii_atof(const char *nptr) { return ZvOS_ascii_strtod(nptr, nullpt
 int _ZvOS_FormatDouble(char *buf, size_t buf_len, double x, char type, int precision,
                        int flags)
 {
-    if (buf_len < 2) return -1;
+    if (buf_len < 2 || type == '\0' || strchr("eEfFgG", type) == nullptr) return -1;
     if (precision < 0) precision = 6;
     char *last = buf + buf_len - 1; /* room for the NUL */
     char *p = buf;
-    if ((flags & ZvOS_FORMAT_SIGN) && !signbit(x)) *p++ = '+';
+    if ((flags & ZvOS_FORMAT_SIGN) && (isnan(x) || !signbit(x))) *p++ = '+';
     bool alt = (flags & ZvOS_FORMAT_ALT) != 0;
     bool upper = type == 'E' || type == 'F' || type == 'G';
     char *end = nullptr;
     std::to_chars_result r{};
     if (!isfinite(x)) {
-        /* printf's spelling: inf, nan, with the sign bit shown. */
-        r = std::to_chars(p, last, x);
-        end = r.ec == std::errc() ? r.ptr : nullptr;
+        /* printf's spelling: inf with its sign; a NaN's sign bit means
+         * nothing (arithmetic sets it at whim), so it is always "nan". */
+        const char *word = isnan(x) ? "nan" : signbit(x) ? "-inf" : "inf";
+        size_t n = strlen(word);
+        end = (size_t)(last - p) >= n ? (char *)memcpy(p, word, n) + n : nullptr;
     } else {
         switch (type) {
         case 'e':
