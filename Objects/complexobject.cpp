@@ -347,11 +347,12 @@ static ZvObject *complex_pow(ZvObject *v, ZvObject *w, ZvObject *z)
         p = c_powi(a, (long)exponent.real);
     else
         p = _Zv_c_pow(a, exponent);
-    /* Overflow is an infinite part from finite operands, whatever the
-     * library said; an underflow it flagged is no error. */
+    /* Overflow is a part that is not finite from finite operands, whatever
+     * the library said (products of infinities made on the way turn into
+     * NaN: inf - inf, 0 * inf); an underflow it flagged is no error. */
     bool finite_in = isfinite(a.real) && isfinite(a.imag) && isfinite(exponent.real) &&
                      isfinite(exponent.imag);
-    if (errno != EDOM) errno = (finite_in && (isinf(p.real) || isinf(p.imag))) ? ERANGE : 0;
+    if (errno != EDOM) errno = (finite_in && !(isfinite(p.real) && isfinite(p.imag))) ? ERANGE : 0;
     int err = errno;
     errno = saved_errno;
     if (err == EDOM) {

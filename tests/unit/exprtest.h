@@ -127,7 +127,7 @@ private:
     ZvObject *postfix()
     {
         ZvObject *v = primary();
-        while (v != nullptr && *p_ == '.' && isalpha((unsigned char)p_[1])) {
+        while (v != nullptr && *p_ == '.' && (isalpha((unsigned char)p_[1]) || p_[1] == '_')) {
             p_++;
             std::string name = ident();
             Owned o(v);
