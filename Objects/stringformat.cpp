@@ -24,6 +24,7 @@
 #include "zvref.h"
 
 #include <algorithm>
+#include <ctype.h>
 #include <limits.h>
 #include <math.h>
 #include <string.h>
@@ -168,7 +169,7 @@ int unsigned_digits(char *buf, unsigned long long u, int base, bool upper)
 int format_int_value(char *buf, int flags, int prec, char type, long long x)
 {
     if (prec < 0) prec = 1;
-    if (prec + 3 > FORMATBUFLEN - 1) {
+    if (prec > FORMATBUFLEN - 1 - 3) {
         ZvErr_SetString(ZvExc_OverflowError,
                         "formatted integer is too long (precision too large?)");
         return -1;
@@ -240,8 +241,8 @@ int format_float(char *buf, int flags, int prec, char type, ZvObject *v)
     if (prec < 0) prec = 6;
     if (type == 'f' && fabs(x) / 1e25 >= 1e25) type = 'g';
     int n = -1;
-    if (!((type == 'g' || type == 'G') && prec + 10 > FORMATBUFLEN - 1) &&
-        !(type == 'f' && prec + 53 > FORMATBUFLEN - 1))
+    if (!((type == 'g' || type == 'G') && prec > FORMATBUFLEN - 1 - 10) &&
+        !(type == 'f' && prec > FORMATBUFLEN - 1 - 53))
         n = _ZvOS_FormatDouble(buf, FORMATBUFLEN, x, type, prec,
                                (flags & F_ALT) ? ZvOS_FORMAT_ALT : 0);
     if (n < 0)
@@ -517,7 +518,8 @@ ZvObject *ZvString_Format(ZvObject *format, ZvObject *args)
             if (c == 'F') c = 'f';
             if ((len = format_float(formatbuf, flags, prec, c, v)) < 0) return nullptr;
             numeric = true;
-            if (flags & F_ZERO) fill = '0';
+            /* Zeros before inf or nan would make no number. */
+            if ((flags & F_ZERO) && isdigit((unsigned char)formatbuf[len - 1])) fill = '0';
             break;
         case 'c':
             if ((len = format_char(formatbuf, v)) < 0) return nullptr;

@@ -160,10 +160,17 @@ int _ZvOS_FormatDouble(char *buf, size_t buf_len, double x, char type, int preci
 {
     if (buf_len < 2 || type == '\0' || strchr("eEfFgG", type) == nullptr) return -1;
     if (precision < 0) precision = 6;
+    bool alt = (flags & ZvOS_FORMAT_ALT) != 0;
+    if ((type == 'g' || type == 'G') && !alt) {
+        /* A double's exact decimal expansion has at most 767 significant
+         * digits, so a larger precision changes nothing. */
+        if (precision > 800) precision = 800;
+    } else if ((size_t)precision >= buf_len) {
+        return -1; /* at least that many digits: cannot fit */
+    }
     char *last = buf + buf_len - 1; /* room for the NUL */
     char *p = buf;
     if ((flags & ZvOS_FORMAT_SIGN) && (isnan(x) || !signbit(x))) *p++ = '+';
-    bool alt = (flags & ZvOS_FORMAT_ALT) != 0;
     bool upper = type == 'E' || type == 'F' || type == 'G';
     char *end = nullptr;
     std::to_chars_result r{};
