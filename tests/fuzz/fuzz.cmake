@@ -17,3 +17,10 @@ target_link_libraries(fuzz_frontend PRIVATE zuvo)
 if(EXISTS ${CMAKE_SOURCE_DIR}/include/symtable.h)
   target_compile_definitions(fuzz_frontend PRIVATE ZUVO_FUZZ_SYMTABLE)
 endif()
+
+# The % operator of byte strings; seeds in tests/fuzz/corpus_format:
+#   build/fuzz/fuzz_format -max_total_time=1800 -jobs=1 tests/fuzz/corpus_format
+add_executable(fuzz_format ${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz_format.cpp)
+target_compile_options(fuzz_format PRIVATE -fsanitize=fuzzer)
+target_link_options(fuzz_format PRIVATE -fsanitize=fuzzer)
+target_link_libraries(fuzz_format PRIVATE zuvo)
