@@ -199,7 +199,9 @@ TEST_F(FloatTest, IeeeByteLayouts)
             EXPECT_EQ(std::isnan(back), std::isnan(row.x));
             EXPECT_EQ(std::signbit(back), std::signbit(row.x) && !std::isnan(row.x)) << row.x;
             double rounded = k == 1 ? (double)(float)row.x : row.x;
-            if (k > 0 && !std::isnan(row.x)) EXPECT_EQ(back, rounded) << row.x;
+            if (k > 0 && !std::isnan(row.x)) {
+                EXPECT_EQ(back, rounded) << row.x;
+            }
             ASSERT_EQ(fmt.pack(back, again, 0), 0);
             EXPECT_EQ(memcmp(again, be, (size_t)fmt.n), 0) << row.x;
         }
