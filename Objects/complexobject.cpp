@@ -211,7 +211,7 @@ static Zv_hash_t complex_hash(ZvObject *v)
 enum operand_result { OPERAND_OK, OPERAND_OTHER, OPERAND_ERROR };
 
 /* The value of a complex, float, int or long operand as a complex. */
-static operand_result complex_operand(ZvObject *o, ZvComplex *out)
+[[nodiscard]] static operand_result complex_operand(ZvObject *o, ZvComplex *out)
 {
     if (ZvComplex_Check(o)) {
         *out = cval_of(o);
@@ -261,7 +261,7 @@ static ZvObject *complex_mul(ZvObject *v, ZvObject *w)
 }
 
 /* a / b, or false with ZeroDivisionError(message) for a zero divisor. */
-static bool quotient(ZvComplex a, ZvComplex b, const char *message, ZvComplex *out)
+[[nodiscard]] static bool quotient(ZvComplex a, ZvComplex b, const char *message, ZvComplex *out)
 {
     int saved_errno = errno;
     errno = 0;
@@ -294,8 +294,8 @@ static ZvObject *complex_classic_div(ZvObject *v, ZvObject *w)
 /* The floored quotient (real part floored, imaginary part 0) and the
  * remainder a - b * div, after the deprecation warning every one of
  * %, // and divmod() gives. */
-static bool complex_divmod_values(ZvComplex a, ZvComplex b, const char *message, ZvComplex *div,
-                                  ZvComplex *mod)
+[[nodiscard]] static bool complex_divmod_values(ZvComplex a, ZvComplex b, const char *message,
+                                                ZvComplex *div, ZvComplex *mod)
 {
     if (zv::deprecation_warning("complex divmod(), // and % are deprecated") < 0) return false;
     if (!quotient(a, b, message, div)) return false;
@@ -482,7 +482,7 @@ enum parse_result { PARSE_OK, PARSE_NONE, PARSE_OVERFLOW };
 /* One signed real number at s (no white space skipped).  A value too large
  * for a double is an error here, unlike in float(), because a complex
  * literal has no other way to say which part overflowed. */
-static parse_result read_part(const char *s, const char **end, double *x)
+[[nodiscard]] static parse_result read_part(const char *s, const char **end, double *x)
 {
     if (is_blank(*s)) return PARSE_NONE;
     int saved_errno = errno;
@@ -500,7 +500,8 @@ static parse_result read_part(const char *s, const char **end, double *x)
  * (with or without a sign) stands for 1j; white space may surround the
  * whole.  Returns false on a malformed text, with *overflow set when a
  * part was out of range instead. */
-static bool parse_complex(const char *s, const char *last, ZvComplex *out, bool *overflow)
+[[nodiscard]] static bool parse_complex(const char *s, const char *last, ZvComplex *out,
+                                        bool *overflow)
 {
     *overflow = false;
     double x = 0.0, y = 0.0;
@@ -579,7 +580,7 @@ static ZvObject *complex_from_string(ZvTypeObject *type, ZvObject *v)
 
 /* A number argument of complex() as a complex: a complex as it is, any
  * other number through float(). */
-static bool complex_argument(ZvObject *o, ZvComplex *out)
+[[nodiscard]] static bool complex_argument(ZvObject *o, ZvComplex *out)
 {
     if (ZvComplex_Check(o)) {
         *out = cval_of(o);
@@ -667,7 +668,8 @@ static ZvObject *complex_getnewargs(ZvObject *self, ZvObject *)
 }
 
 static ZvMethodDef complex_methods[] = {
-    {"conjugate", complex_conjugate, METH_NOARGS, "Returns self, with the sign of the imaginary part flipped."},
+    {"conjugate", complex_conjugate, METH_NOARGS,
+     "Returns self, with the sign of the imaginary part flipped."},
     {"__getnewargs__", complex_getnewargs, METH_NOARGS, nullptr},
     {nullptr, nullptr, 0, nullptr},
 };

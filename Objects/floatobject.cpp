@@ -231,7 +231,7 @@ static Zv_hash_t float_hash(ZvObject *v) { return _Zv_HashDouble(ZvFloat_AS_DOUB
 
 enum operand_result { OPERAND_OK, OPERAND_OTHER, OPERAND_ERROR };
 
-static operand_result float_operand(ZvObject *o, double *out)
+[[nodiscard]] static operand_result float_operand(ZvObject *o, double *out)
 {
     if (ZvFloat_Check(o))
         *out = ZvFloat_AS_DOUBLE(o);
@@ -314,7 +314,7 @@ static ZvObject *float_rem(ZvObject *v, ZvObject *w)
 
 /* Floored quotient and remainder, the quotient snapped to an integral
  * value; false with ZeroDivisionError for a zero divisor. */
-static bool float_divmod_values(double vx, double wx, double *pdiv, double *pmod)
+[[nodiscard]] static bool float_divmod_values(double vx, double wx, double *pdiv, double *pmod)
 {
     if (wx == 0.0) {
         ZvErr_SetString(ZvExc_ZeroDivisionError, "float divmod()");

@@ -43,7 +43,7 @@ constexpr int FORMATBUFLEN = 120;
 /* The result: a fresh string with `used` bytes filled and room for more. */
 class Result {
 public:
-    bool init(int capacity)
+    [[nodiscard]] bool init(int capacity)
     {
         str_.reset(ZvString_FromStringAndSize(nullptr, capacity));
         return (bool)str_;
@@ -51,7 +51,7 @@ public:
 
     /* Room for n more bytes; when short, grows by n plus the rest of the
      * format and some slack, so that short conversions rarely grow. */
-    bool reserve(long long n, long long format_left)
+    [[nodiscard]] bool reserve(long long n, long long format_left)
     {
         if (used_ + n <= ZvString_GET_SIZE(str_.get())) return true;
         long long want = used_ + n + format_left + 100;
@@ -119,7 +119,7 @@ struct ArgSource {
 
 /* Decimal digits of a width or precision, accumulated with a check; false
  * with ValueError when the value leaves the int range. */
-bool read_count(const char *&fmt, const char *end, int *out, const char *too_big)
+[[nodiscard]] bool read_count(const char *&fmt, const char *end, int *out, const char *too_big)
 {
     long long v = 0;
     for (; fmt < end && *fmt >= '0' && *fmt <= '9'; fmt++) {
@@ -134,7 +134,7 @@ bool read_count(const char *&fmt, const char *end, int *out, const char *too_big
 }
 
 /* A `*` width or precision: the next argument, which must be an int. */
-bool star_count(ArgSource &src, long long *out)
+[[nodiscard]] bool star_count(ArgSource &src, long long *out)
 {
     ZvObject *v = src.next();
     if (v == nullptr) return false;
@@ -166,7 +166,7 @@ int unsigned_digits(char *buf, unsigned long long u, int base, bool upper)
  * form of x and X always writes its "0x"/"0X" marker (also for 0) and that
  * of o a leading 0.  Returns the length, or -1 with OverflowError when the
  * precision leaves no room in the buffer. */
-int format_int_value(char *buf, int flags, int prec, char type, long long x)
+[[nodiscard]] int format_int_value(char *buf, int flags, int prec, char type, long long x)
 {
     if (prec < 0) prec = 1;
     if (prec > FORMATBUFLEN - 1 - 3) {
@@ -199,7 +199,7 @@ int format_int_value(char *buf, int flags, int prec, char type, long long x)
 /* The integer conversions of a value that is not a long: its int value
  * through __int__, which may also give a long (a large float does), and
  * then goes to the long formatter.  *text receives the long's string. */
-int format_int(char *buf, int flags, int prec, char type, ZvObject *v, Ref *text,
+[[nodiscard]] int format_int(char *buf, int flags, int prec, char type, ZvObject *v, Ref *text,
                const char **pbuf)
 {
     Ref io;
@@ -231,7 +231,7 @@ int format_int(char *buf, int flags, int prec, char type, ZvObject *v, Ref *text
 
 /* e, E, f, g, G into buf.  A fixed-point text of a value of 1e50 or more
  * switches to g; precisions whose text cannot fit raise OverflowError. */
-int format_float(char *buf, int flags, int prec, char type, ZvObject *v)
+[[nodiscard]] int format_float(char *buf, int flags, int prec, char type, ZvObject *v)
 {
     double x = ZvFloat_AsDouble(v);
     if (x == -1.0 && ZvErr_Occurred()) {
@@ -251,7 +251,7 @@ int format_float(char *buf, int flags, int prec, char type, ZvObject *v)
 }
 
 /* %c: a one-byte string, or an integer 0..255. */
-int format_char(char *buf, ZvObject *v)
+[[nodiscard]] int format_char(char *buf, ZvObject *v)
 {
     if (ZvString_Check(v)) {
         if (ZvString_GET_SIZE(v) != 1) {
@@ -571,7 +571,8 @@ ZvObject *ZvString_Format(ZvObject *format, ZvObject *args)
         if (width > len) res.fill(' ', width - len);
 
         if (dict != nullptr && src.argidx < src.arglen && c != '%') {
-            ZvErr_SetString(ZvExc_TypeError, "not all arguments converted during string formatting");
+            ZvErr_SetString(ZvExc_TypeError,
+                            "not all arguments converted during string formatting");
             return nullptr;
         }
     }

@@ -147,8 +147,8 @@ private:
             Owned t(items(c == '(' ? ')' : ']', &comma));
             if (t.get() == nullptr) return nullptr;
             if (c == '[') return ZvSequence_List(t);
-            if (ZvTuple_GET_SIZE(t.get()) == 1 && !comma) return incref(ZvTuple_GET_ITEM(t.get(), 0));
-            return incref(t);
+            bool one = ZvTuple_GET_SIZE(t.get()) == 1 && !comma;
+            return incref(one ? ZvTuple_GET_ITEM(t.get(), 0) : t.get());
         }
         if (c == '{') {
             p_++;
@@ -208,7 +208,8 @@ private:
         std::string name = ident();
         if (name == "None" || name == "True" || name == "False")
             return incref(name == "None" ? Zv_None : name == "True" ? Zv_True : Zv_False);
-        if (name == "inf" || name == "nan") return ZvFloat_FromDouble(name == "inf" ? HUGE_VAL : NAN);
+        if (name == "inf" || name == "nan")
+            return ZvFloat_FromDouble(name == "inf" ? HUGE_VAL : NAN);
         if (!eat("(")) return fail("unknown name");
         Owned args(items(')'));
         return args.get() ? call(name, args) : nullptr;
@@ -223,7 +224,8 @@ private:
             if (name == t->tp_name) return ZvObject_Call((ZvObject *)t, args, nullptr);
         if (name == "divmod" && n == 2) return ZvNumber_Divmod(arg(0), arg(1));
         if (name == "truediv" && n == 2) return ZvNumber_TrueDivide(arg(0), arg(1));
-        if (name == "pow" && n >= 2) return ZvNumber_Power(arg(0), arg(1), n > 2 ? arg(2) : Zv_None);
+        if (name == "pow" && n >= 2)
+            return ZvNumber_Power(arg(0), arg(1), n > 2 ? arg(2) : Zv_None);
         if (name == "abs" && n == 1) return ZvNumber_Absolute(arg(0));
         if (name == "repr" && n == 1) return ZvObject_Repr(arg(0));
         if (name == "str" && n == 1) return ZvObject_Str(arg(0));

@@ -24,7 +24,8 @@ TEST_F(ComplexTest, Arithmetic)
         {"(1e300+1e300j) / (1e300+1e300j)", "(1+0j)"},      // scaled: no overflow
         // Powers: small integral exponents multiply, exactly.
         {"1j ** 2", "(-1+0j)"},              {"(1+1j) ** 2", "2j"},
-        {"(1+2j) ** (3+0j)", "(-11-2j)"},    {"(1+2j) ** -1", "(0.20000000000000001-0.40000000000000002j)"},
+        {"(1+2j) ** (3+0j)", "(-11-2j)"},
+        {"(1+2j) ** -1", "(0.20000000000000001-0.40000000000000002j)"},
         {"0j ** 0", "(1+0j)"},               {"0j ** 2.5", "0j"},
         {"0j ** -1", "!ZeroDivisionError: 0.0 to a negative or complex power"},
         {"0j ** 1j", "!ZeroDivisionError: 0.0 to a negative or complex power"},
@@ -69,7 +70,8 @@ TEST_F(ComplexTest, TextForms)
         {"repr(1j)", "'1j'"},                {"repr(1+1j)", "'(1+1j)'"},
         {"repr(-0.5+2j)", "'(-0.5+2j)'"},    {"repr(1-1j)", "'(1-1j)'"},
         {"repr(0.1j)", "'0.10000000000000001j'"}, {"str(0.1j)", "'0.1j'"},
-        {"repr(1e16j)", "'10000000000000000j'"}, {"repr(1e17j)", "'1e+17j'"},         {"str(1e16+1j)", "'(1e+16+1j)'"},
+        {"repr(1e16j)", "'10000000000000000j'"}, {"repr(1e17j)", "'1e+17j'"},
+        {"str(1e16+1j)", "'(1e+16+1j)'"},
         {"repr(complex(-0.0, 1))", "'1j'"},  {"repr(complex(inf, -nan))", "'(inf+nanj)'"},
         {"repr(complex(1, -inf))", "'(1-infj)'"},
     });

@@ -28,7 +28,8 @@ TEST_F(FloatTest, TextForms)
         // Rounding at the 12th digit: exactly half an integer rounds to even.
         {"str(123456789012.5)", "'123456789012.0'"}, {"str(123456789013.5)", "'123456789014.0'"},
         {"str(1234567890123.0)", "'1.23456789012e+12'"},
-        {"str(999999999999.5)", "'1e+12'"},        {"str(0.000123456789012345)", "'0.000123456789012'"},
+        {"str(999999999999.5)", "'1e+12'"},
+        {"str(0.000123456789012345)", "'0.000123456789012'"},
         {"repr(123456789012345678.0)", "'1.2345678901234568e+17'"},
     });
     // Every repr reads back as the same double, and matches printf's %.17g
@@ -112,7 +113,8 @@ TEST_F(FloatTest, Arithmetic)
         {"1.0 % 0", "!ZeroDivisionError: float modulo"},
         {"divmod(1.0, 0.0)", "!ZeroDivisionError: float divmod()"},
         {"1.0 // 0", "!ZeroDivisionError: float divmod()"},
-        {"(-8.0) ** (1.0/3)", "!ValueError: negative number cannot be raised to a fractional power"},
+        {"(-8.0) ** (1.0/3)",
+         "!ValueError: negative number cannot be raised to a fractional power"},
         {"(-1.0) ** 1e300", "1.0"},          {"(-1.0) ** 3.0", "-1.0"},
         {"(-1.0) ** inf", "1.0"},            {"(-2.0) ** 3", "-8.0"},
         {"0.0 ** -1", "!ZeroDivisionError: 0.0 cannot be raised to a negative power"},
@@ -120,7 +122,8 @@ TEST_F(FloatTest, Arithmetic)
         {"1e308 * 10", "inf"},               {"inf - inf", "nan"},
         {"10.0 ** 400", "!OverflowError: (34, 'Numerical result out of range')"},
         {"1e-200 ** 2.0", "0.0"},            {"2 ** -1", "0.5"},
-        {"pow(2.0, 3, 5)", "!TypeError: pow() 3rd argument not allowed unless all arguments are integers"},
+        {"pow(2.0, 3, 5)",
+         "!TypeError: pow() 3rd argument not allowed unless all arguments are integers"},
         {"2**100 + 0.5", "1.2676506002282294e+30"},
         {"2**1024 + 0.5", "!OverflowError: long int too large to convert to float"},
         {"-(0.0)", "-0.0"},                  {"abs(-0.0)", "0.0"},

@@ -37,6 +37,10 @@ void check(std::initializer_list<Row> rows)
 
 const char *const kNotEnough = "!TypeError: not enough arguments for format string";
 const char *const kNotAll = "!TypeError: not all arguments converted during string formatting";
+const char *const kIntTooLong =
+    "!OverflowError: formatted integer is too long (precision too large?)";
+const char *const kFloatTooLong =
+    "!OverflowError: formatted float is too long (precision too large?)";
 
 } // namespace
 
@@ -95,13 +99,14 @@ TEST_F(FormatTest, IntegerConversions)
         // Longs go through the long formatter.
         {"%x", "2**64", "10000000000000000"}, {"%#x", "2**64", "0x10000000000000000"},
         {"%X", "2**64 - 1", "FFFFFFFFFFFFFFFF"}, {"%#X", "-(2**64)", "-0X10000000000000000"},
-        {"%#.20X", "2**64", "0X00010000000000000000"}, {"%#022x", "2**64", "0x00010000000000000000"},
+        {"%#.20X", "2**64", "0X00010000000000000000"},
+        {"%#022x", "2**64", "0x00010000000000000000"},
         {"%.20d", "1", "00000000000000000001"}, {"%.20d", "1L", "00000000000000000001"},
         {"%d", "-(2**70)", "-1180591620717411303424"}, {"%+d", "2L", "+2"},
         {"%o", "8L", "10"},                  {"%#o", "8L", "010"},
         {"%o", "0L", "0"},                   {"%x", "0L", "0"},
         {"%08d", "-(2**40)", "-1099511627776"}, {"%015d", "-(2**40)", "-01099511627776"},
-        {"%.117d", "1", "!OverflowError: formatted integer is too long (precision too large?)"},
+        {"%.117d", "1", kIntTooLong},
         {"%.116d", "1", (std::string(115, '0') + "1").c_str()},
     });
 }
@@ -122,19 +127,20 @@ TEST_F(FormatTest, FloatConversions)
         {"%5.1f", "nan", "  nan"},           {"%05f", "-inf", " -inf"},
         {"%f", "3", "3.000000"},             {"%.0e", "12345", "1e+04"},
         {"%.3g", "123456", "1.23e+05"},      {"%f", "1e50", "1e+50"},
-        {"%f", "-1e50", "-1e+50"},           {"%.3f", "1e49", "9999999999999999464902769475481793196872414789632.000"},
+        {"%f", "-1e50", "-1e+50"},
+        {"%.3f", "1e49", "9999999999999999464902769475481793196872414789632.000"},
         {"%f", "'x'", "!TypeError: float argument required"},
         {"%f", "2**2000", "!TypeError: float argument required"},
         {"%f", "1j", "!TypeError: float argument required"},
         {"%.66f", "1.0", ("1." + std::string(66, '0')).c_str()},
-        {"%.67f", "1.0", "!OverflowError: formatted float is too long (precision too large?)"},
-        {"%.200f", "1.0", "!OverflowError: formatted float is too long (precision too large?)"},
+        {"%.67f", "1.0", kFloatTooLong},
+        {"%.200f", "1.0", kFloatTooLong},
         {"%.109g", "0.5", "0.5"},
-        {"%.110g", "0.5", "!OverflowError: formatted float is too long (precision too large?)"},
-        {"%.110G", "0.5", "!OverflowError: formatted float is too long (precision too large?)"},
+        {"%.110g", "0.5", kFloatTooLong},
+        {"%.110G", "0.5", kFloatTooLong},
         {"%.100e", "1.0", ("1." + std::string(100, '0') + "e+00").c_str()},
         // Too long for the buffer: refused, never cut short.
-        {"%.115e", "1.0", "!OverflowError: formatted float is too long (precision too large?)"},
+        {"%.115e", "1.0", kFloatTooLong},
     });
 }
 
@@ -183,11 +189,11 @@ TEST_F(FormatTest, CountsBeyondTheIntRange)
         // Within the range but beyond any string: refused before allocating.
         {"%2147483647d", "1", "!MemoryError: exceptions.MemoryError"},
         {"%*s", "(2147483647, 'x')", "!MemoryError: exceptions.MemoryError"},
-        {"%.2147483647d", "1", "!OverflowError: formatted integer is too long (precision too large?)"},
+        {"%.2147483647d", "1", kIntTooLong},
         {"%.2147483647d", "1L", "!OverflowError: precision too large"},
-        {"%.2147483647f", "1.0", "!OverflowError: formatted float is too long (precision too large?)"},
-        {"%.2147483647e", "1.0", "!OverflowError: formatted float is too long (precision too large?)"},
-        {"%.2147483647g", "1.0", "!OverflowError: formatted float is too long (precision too large?)"},
+        {"%.2147483647f", "1.0", kFloatTooLong},
+        {"%.2147483647e", "1.0", kFloatTooLong},
+        {"%.2147483647g", "1.0", kFloatTooLong},
         {"%.2147483647s", "'x'", "x"},
         {"%.*s", "(2147483647, 'xy')", "xy"},
     });
