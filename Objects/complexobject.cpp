@@ -540,7 +540,9 @@ enum parse_result { PARSE_OK, PARSE_NONE, PARSE_OVERFLOW };
 static ZvObject *complex_from_string(ZvTypeObject *type, ZvObject *v)
 {
     /* The parser reads up to a NUL: a string always ends in one, another
-     * character buffer is copied into a string first. */
+     * character buffer is copied into a string first.
+     * (Unicode text, once there is a unicode type, is first converted to
+     * decimal ASCII here.) */
     Ref text = Ref::borrow(v);
     if (!ZvString_Check(v)) {
         const char *buffer;

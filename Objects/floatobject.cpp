@@ -131,7 +131,9 @@ ZvObject *ZvFloat_FromString(ZvObject *v, char **pend)
         return nullptr;
     }
     /* The parser reads up to a NUL: a string always ends in one, another
-     * character buffer is copied into a string first. */
+     * character buffer is copied into a string first.
+     * (Unicode text, once there is a unicode type, is first converted to
+     * decimal ASCII here.) */
     Ref text = Ref::borrow(v);
     if (!ZvString_Check(v)) {
         const char *buffer;
