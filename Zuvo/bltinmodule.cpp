@@ -255,6 +255,7 @@ extern "C" ZvObject *_ZvBuiltin_Init(void)
         {"basestring", (ZvObject *)&ZvBaseString_Type},
         {"bool", (ZvObject *)&ZvBool_Type},
         {"classmethod", (ZvObject *)&ZvClassMethod_Type},
+        {"complex", (ZvObject *)&ZvComplex_Type},
         {"dict", (ZvObject *)&ZvDict_Type},
         {"enumerate", (ZvObject *)&ZvEnum_Type},
         {"float", (ZvObject *)&ZvFloat_Type},
