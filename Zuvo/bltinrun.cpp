@@ -47,8 +47,8 @@ bool is_blank(char c) { return c == ' ' || c == '\t'; }
         locals = globals;
     }
     if (globals == nullptr || locals == nullptr) {
-        ZvErr_Format(ZvExc_TypeError, "%s must be given globals and locals when called without a frame",
-                     fn);
+        ZvErr_Format(ZvExc_TypeError,
+                     "%s must be given globals and locals when called without a frame", fn);
         return false;
     }
     g = zv::Ref::borrow(globals);
@@ -184,9 +184,10 @@ ZvObject *eval(ZvObject *, ZvObject *args)
     if (!ZvArg_UnpackTuple(args, "eval", 1, 3, &cmd, &globals, &locals)) return nullptr;
     if (!check_locals(locals)) return nullptr;
     if (globals != Zv_None && !ZvDict_Check(globals)) {
-        ZvErr_SetString(ZvExc_TypeError, ZvMapping_Check(globals)
-                                             ? "globals must be a real dict; try eval(expr, {}, mapping)"
-                                             : "globals must be a dict");
+        ZvErr_SetString(ZvExc_TypeError,
+                        ZvMapping_Check(globals)
+                            ? "globals must be a real dict; try eval(expr, {}, mapping)"
+                            : "globals must be a dict");
         return nullptr;
     }
     zv::Ref g, l;

@@ -338,6 +338,7 @@ ZvObject *range_longs(ZvObject *args)
     zv::Ref value = std::move(lo);
     for (int i = 0; i < n; i++) {
         ZvList_SET_ITEM(list.get(), i, zv::Ref::borrow(value.get()).release());
+        if (i + 1 == n) break;
         value.reset(ZvNumber_Add(value.get(), step.get()));
         if (!value) return nullptr;
     }
@@ -421,7 +422,8 @@ ZvObject *map(ZvObject *, ZvObject *args)
             ZvTuple_SET_ITEM(alist.get(), i, item);
         }
         if (active == 0) break;
-        ZvObject *value = func == Zv_None ? alist.release() : ZvObject_Call(func, alist.get(), nullptr);
+        ZvObject *value =
+            func == Zv_None ? alist.release() : ZvObject_Call(func, alist.get(), nullptr);
         if (value == nullptr || !result.add(value)) return nullptr;
     }
     return result.finish();

@@ -65,7 +65,8 @@ __attribute__((weak)) ZvObject *ZvImport_ImportModuleEx(char *name, ZvObject *, 
         if (!top) return nullptr;
         m = ZvDict_GetItem(modules, top.get());
         if (m == nullptr) {
-            ZvErr_Format(ZvExc_ImportError, "No module named %.200s", ZvString_AS_STRING(top.get()));
+            ZvErr_Format(ZvExc_ImportError, "No module named %.200s",
+                         ZvString_AS_STRING(top.get()));
             return nullptr;
         }
     }
