@@ -414,7 +414,7 @@ extern "C" ZvObject *_ZvBuiltin_Init(void)
     if (mod == nullptr) return nullptr;
     ZvObject *dict = ZvModule_GetDict(mod);
     /* Types still being built get their line here, at their place, when
-     * they arrive: "buffer", "complex", "frozenset", "set", "unicode", and
+     * they arrive: "buffer", "frozenset", "set", "unicode", and
      * the file type under both "open" and "file". */
     struct {
         const char *name;
