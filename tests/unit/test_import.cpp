@@ -591,3 +591,43 @@ print sys.path
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ImportTest, VerboseTrace)
+{
+    write("t_v.zv", "x = 1\n");
+    write("t_vp/__init__.zv", "");
+    set_mtime("t_v.zv", 1000000000);
+    run("import marshal\nif '__hello__' in sys.modules:\n    del sys.modules['__hello__']\n");
+    int saved = Zv_VerboseFlag;
+    Zv_VerboseFlag = 2;
+    testing::internal::CaptureStderr();
+    std::string out = run("import t_v, t_vp, __hello__, marshal\ndel sys.modules['t_v']\nimport t_v\n");
+    Zv_VerboseFlag = saved;
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(out, "Hello world...\n");
+    std::string v = path("t_v.zv"), c = path("t_v.zvc");
+    for (std::string line : {"# trying " + path("t_v.so"), "# trying " + path("t_vmodule.so"),
+                             "# trying " + v, "import t_v # from " + v, "# wrote " + c,
+                             "import t_vp # directory " + path("t_vp"),
+                             "import t_vp # from " + path("t_vp/__init__.zv"),
+                             std::string("import __hello__ # frozen"), "# " + c + " matches " + v,
+                             "import t_v # precompiled from " + c})
+        EXPECT_NE(err.find(line + "\n"), std::string::npos) << line << "\n" << err;
+    EXPECT_EQ(err.find("import marshal # builtin"), std::string::npos) << "already loaded";
+
+    set_mtime("t_v.zv", 1000000007);
+    write("t_v2.zv", "");
+    write("t_v2.zvc", "XXXXXXXX");
+    Zv_VerboseFlag = 1;
+    testing::internal::CaptureStderr();
+    run("del sys.modules['t_v']\nimport t_v, t_v2\n");
+    Zv_VerboseFlag = saved;
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("# " + c + " has bad mtime\n"), std::string::npos) << err;
+    EXPECT_NE(err.find("# " + path("t_v2.zvc") + " has bad magic\n"), std::string::npos) << err;
+    EXPECT_EQ(err.find("# trying"), std::string::npos) << "only at level 2";
+}
+
+} // namespace
