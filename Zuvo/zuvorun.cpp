@@ -90,6 +90,43 @@ void free_type_caches()
     /* Unicode strings keep no free list yet. */
 }
 
+
+/* The site module sets up the library path; a failure is reported in one
+ * line (with the traceback under -v) and start-up goes on. */
+void initsite()
+{
+    ZvObject *m = ZvImport_ImportModule("site");
+    if (m != nullptr) {
+        Zv_DECREF(m);
+        return;
+    }
+    ZvObject *f = ZvSys_GetObject("stderr");
+    if (Zv_VerboseFlag) {
+        ZvObject *type, *value, *tb;
+        ZvErr_Fetch(&type, &value, &tb);
+        if (f != nullptr) ZvFile_WriteString("'import site' failed; traceback:\n", f);
+        ZvErr_Clear();
+        if (tb != nullptr && f != nullptr) ZvTraceBack_Print(tb, f);
+        Zv_XDECREF(type);
+        Zv_XDECREF(value);
+        Zv_XDECREF(tb);
+    } else {
+        ZvErr_Clear();
+        if (f == nullptr || ZvFile_WriteString("'import site' failed; use -v for traceback\n", f) < 0)
+            fprintf(stderr, "'import site' failed; use -v for traceback\n");
+    }
+    ZvErr_Clear();
+}
+
+/* Imported at start-up so that warnings from native code go through its
+ * filters (ZvErr_Warn finds it in sys.modules); it is not required. */
+void import_warnings()
+{
+    ZvObject *m = ZvImport_ImportModule("warnings");
+    if (m == nullptr) ZvErr_Clear();
+    Zv_XDECREF(m);
+}
+
 void call_exitfuncs()
 {
     while (nexitfuncs > 0) (*exitfuncs[--nexitfuncs])();
@@ -148,10 +185,14 @@ void Zv_InitializeEx(int install_sigs)
     interp->builtins = ZvModule_GetDict(bimod);
     Zv_INCREF(interp->builtins);
     if (_ZvSys_Init() == nullptr) Zv_FatalError("Zv_Initialize: can't initialize sys");
+    _ZvImport_Init();
     _ZvExc_Init();
+    _ZvImportHooks_Init();
     if (install_sigs) ignore_fatal_signals();
     initmain();
+    if (!Zv_NoSiteFlag) initsite();
     _ZvGILState_Init(interp, ts);
+    import_warnings();
 }
 
 void Zv_Initialize(void) { Zv_InitializeEx(1); }
@@ -170,6 +211,8 @@ void Zv_Finalize(void)
      * kept for the callers of earlier parses go first. */
     _ZvArg_Fini();
     (void)ZvGC_Collect();
+    ZvImport_Cleanup();
+    _ZvImport_Fini();
 
     _ZvGILState_Fini();
     ZvInterpreterState_Clear(interp);
