@@ -1035,7 +1035,7 @@ ZvTypeObject ZvFile_Type = {
 
 /* --- the C interface ---------------------------------------------------------- */
 
-ZvObject *ZvFile_FromFile(FILE *fp, const char *name, const char *mode, int (*close)(FILE *))
+ZvObject *ZvFile_FromFile(FILE *fp, char *name, char *mode, int (*close)(FILE *))
 {
     if (name == nullptr || mode == nullptr) {
         ZvErr_BadInternalCall();
@@ -1055,7 +1055,7 @@ ZvObject *ZvFile_FromFile(FILE *fp, const char *name, const char *mode, int (*cl
     return f.release();
 }
 
-ZvObject *ZvFile_FromString(const char *name, const char *mode)
+ZvObject *ZvFile_FromString(char *name, char *mode)
 {
     zv::Ref f(ZvFile_FromFile(nullptr, name, mode, fclose));
     if (!f || !open_the_file(as_file(f.get()), name, mode)) return nullptr;

@@ -1,9 +1,9 @@
 /* Interim: weak stand-ins for what the sys module reads from pieces still
  * being built elsewhere -- the installation directories of the module
- * search path, the error display behind sys.excepthook, the built-in
- * module table and the unicode default encoding -- so that sys links and
- * works before them.  The real definitions override these at link time;
- * this file goes once they are all in. */
+ * search path, the error display behind sys.excepthook and the unicode
+ * default encoding -- so that sys links and works before them.  The real
+ * definitions override these at link time; this file goes once they are
+ * all in. */
 #include "zuvo.h"
 #include "zvref.h"
 
@@ -16,14 +16,6 @@ int ZvUnicode_SetDefaultEncoding(const char *encoding);
 }
 
 namespace {
-
-struct _inittab interim_inittab[] = {
-    {"__main__", nullptr},
-    {"__builtin__", nullptr},
-    {"sys", nullptr},
-    {"exceptions", nullptr},
-    {nullptr, nullptr},
-};
 
 char interim_default_encoding[100] = "ascii";
 
@@ -72,7 +64,6 @@ __attribute__((weak)) char *Zv_GetProgramFullPath(void) { return (char *)""; }
 __attribute__((weak)) char *Zv_GetPrefix(void) { return (char *)""; }
 __attribute__((weak)) char *Zv_GetExecPrefix(void) { return (char *)""; }
 
-__attribute__((weak)) struct _inittab *ZvImport_Inittab = interim_inittab;
 
 __attribute__((weak)) const char *ZvUnicode_GetDefaultEncoding(void)
 {

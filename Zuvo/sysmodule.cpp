@@ -391,7 +391,7 @@ ZvObject *builtin_module_names()
 /* A standard stream as a file object that never closes it. */
 ZvObject *standard_file(FILE *fp, const char *name, const char *mode)
 {
-    return ZvFile_FromFile(fp, name, mode, nullptr);
+    return ZvFile_FromFile(fp, (char *)name, (char *)mode, nullptr);
 }
 
 /* Stores a new reference under name; false on failure. */

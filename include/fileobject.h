@@ -52,10 +52,10 @@ ZvAPI_DATA(ZvTypeObject) ZvFile_Type;
 /* Wraps an open stream.  `close` closes it when the file object is closed
  * or destroyed; NULL leaves the stream open (the standard streams).  New
  * reference or NULL. */
-ZvAPI_FUNC(ZvObject *) ZvFile_FromFile(FILE *fp, const char *name, const char *mode,
+ZvAPI_FUNC(ZvObject *) ZvFile_FromFile(FILE *fp, char *name, char *mode,
                                        int (*close)(FILE *));
 /* Opens a file as file(name, mode) does.  New reference or NULL. */
-ZvAPI_FUNC(ZvObject *) ZvFile_FromString(const char *name, const char *mode);
+ZvAPI_FUNC(ZvObject *) ZvFile_FromString(char *name, char *mode);
 /* The stream of a file object; NULL for other objects and closed files. */
 ZvAPI_FUNC(FILE *) ZvFile_AsFile(ZvObject *f);
 /* The name object of a file object (borrowed); NULL for other objects. */

@@ -108,14 +108,6 @@ ZvAPI_FUNC(void) _ZvImport_ReInitLock(void);
  * init function: the module's full dotted name. */
 ZvAPI_DATA(const char *) _Zv_PackageContext;
 
-/* The built-in module table: names with their init functions (none for
- * the modules start-up makes), ending with a NULL name. */
-struct _inittab {
-    const char *name;
-    void (*initfunc)(void);
-};
-ZvAPI_DATA(struct _inittab *) ZvImport_Inittab;
-
 ZV_END_DECLS
 
 #endif /* ZVIMPORT_H */

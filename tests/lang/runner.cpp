@@ -80,41 +80,6 @@ ZvObject *new_capture()
     return (ZvObject *)c;
 }
 
-// --- a stand-in for the import statement -------------------------------------------
-//
-// Until the import system is in, scripts still reach the modules that
-// start-up creates (sys, __builtin__, ...): when the builtins have no
-// __import__, the runner supplies one that only finds modules already in
-// sys.modules.  Once the real one exists this is never installed.
-
-ZvObject *modules_only_import(ZvObject *, ZvObject *args)
-{
-    const char *name;
-    ZvObject *globals = nullptr, *locals = nullptr, *fromlist = nullptr;
-    if (!ZvArg_ParseTuple(args, "s|OOO:__import__", &name, &globals, &locals, &fromlist))
-        return nullptr;
-    ZvObject *m = ZvDict_GetItemString(ZvImport_GetModuleDict(), name);
-    if (m == nullptr) {
-        ZvErr_Format(ZvExc_ImportError, "No module named %.200s", name);
-        return nullptr;
-    }
-    Zv_INCREF(m);
-    return m;
-}
-
-ZvMethodDef import_stand_in = {"__import__", modules_only_import, METH_VARARGS, nullptr};
-
-bool install_import_stand_in()
-{
-    ZvObject *builtins = ZvThreadState_Get()->interp->builtins;
-    if (ZvDict_GetItemString(builtins, "__import__") != nullptr) return true;
-    ZvObject *fn = ZvCFunction_New(&import_stand_in, nullptr);
-    if (fn == nullptr) return false;
-    int err = ZvDict_SetItemString(builtins, "__import__", fn);
-    Zv_DECREF(fn);
-    return err == 0;
-}
-
 // --- expectations ----------------------------------------------------------------
 
 struct Expected {
@@ -217,8 +182,8 @@ int main(int argc, char **argv)
 
     Zv_Initialize();
     ZvObject *out = new_capture();
-    if (out == nullptr || ZvSys_SetObject("stdout", out) < 0 || !install_import_stand_in()) {
-        fprintf(stderr, "%s: cannot capture standard output or set up imports\n", path);
+    if (out == nullptr || ZvSys_SetObject("stdout", out) < 0) {
+        fprintf(stderr, "%s: cannot capture standard output\n", path);
         return 1;
     }
     char tmpdir[] = "/tmp/zvlang-XXXXXX";

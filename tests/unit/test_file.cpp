@@ -21,6 +21,17 @@ namespace {
 
 using FileTest = ZvTest;
 
+// The file constructors take the names as char *, as their C interface
+// has it.
+ZvObject *wrap(FILE *fp, const char *name, const char *mode, int (*close)(FILE *))
+{
+    return ZvFile_FromFile(fp, (char *)name, (char *)mode, close);
+}
+ZvObject *open_file(const char *name, const char *mode)
+{
+    return ZvFile_FromString((char *)name, (char *)mode);
+}
+
 struct TempDir {
     std::string path;
     TempDir()
@@ -80,7 +91,7 @@ TEST_F(FileTest, WrappedStreamsAreClosedOnlyWhenOurs)
 {
     std::string path = temp("wrap.txt");
     FILE *fp = fopen(path.c_str(), "w+");
-    Owned f(ZvFile_FromFile(fp, "wrapped", "w+", nullptr));
+    Owned f(wrap(fp, "wrapped", "w+", nullptr));
     ASSERT_NE(f.get(), nullptr);
     EXPECT_EQ(ZvFile_AsFile(f), fp);
     EXPECT_EQ(zv_str(ZvFile_Name(f)), "wrapped");
@@ -95,17 +106,17 @@ TEST_F(FileTest, WrappedStreamsAreClosedOnlyWhenOurs)
     EXPECT_EQ(ZvFile_AsFile(other), nullptr);
     EXPECT_EQ(ZvFile_AsFile(nullptr), nullptr);
     EXPECT_EQ(ZvFile_Name(other), nullptr);
-    EXPECT_EQ(ZvFile_FromFile(stdout, nullptr, "w", nullptr), nullptr);
+    EXPECT_EQ(wrap(stdout, nullptr, "w", nullptr), nullptr);
     EXPECT_TRUE(zv_raised(ZvExc_SystemError));
 
     // A directory is refused; a stream that is not ours stays open.
     FILE *dir = fopen(temp("").c_str(), "r");
     ASSERT_NE(dir, nullptr);
-    EXPECT_EQ(ZvFile_FromFile(dir, "dir", "r", nullptr), nullptr);
+    EXPECT_EQ(wrap(dir, "dir", "r", nullptr), nullptr);
     EXPECT_EQ(zv_error_text(), "(21, 'Is a directory')");
     EXPECT_EQ(fclose(dir), 0);
     dir = fopen(temp("").c_str(), "r");
-    EXPECT_EQ(ZvFile_FromFile(dir, "dir", "r", fclose), nullptr); // closed there: no leak
+    EXPECT_EQ(wrap(dir, "dir", "r", fclose), nullptr); // closed there: no leak
     EXPECT_TRUE(zv_raised(ZvExc_IOError));
 }
 
@@ -113,7 +124,7 @@ TEST_F(FileTest, BuffersHandedToStdioNeverOutliveTheirFile)
 {
     std::string path = temp("buf.txt");
     FILE *fp = fopen(path.c_str(), "w");
-    ZvObject *f = ZvFile_FromFile(fp, "borrowed", "w", nullptr);
+    ZvObject *f = wrap(fp, "borrowed", "w", nullptr);
     ZvFile_SetBufSize(f, 8192);
     Owned one(ZvString_FromString("1"));
     Zv_XDECREF(zv_callattr(f, "write", {one.get()}));
@@ -130,7 +141,7 @@ TEST_F(FileTest, BuffersHandedToStdioNeverOutliveTheirFile)
 
     ZvFile_SetBufSize(nullptr, 10);
     ZvFile_SetBufSize(Owned(ZvInt_FromLong(1)), 10);
-    Owned closed(ZvFile_FromString(path.c_str(), "r"));
+    Owned closed(open_file(path.c_str(), "r"));
     Zv_XDECREF(zv_callattr(closed, "close"));
     ZvFile_SetBufSize(closed, 10);
 }
@@ -139,7 +150,7 @@ TEST_F(FileTest, GetLineFromFilesAndReaders)
 {
     std::string path = temp("lines.txt");
     put(path, "ab\ncd\nxy");
-    Owned f(ZvFile_FromString(path.c_str(), "r"));
+    Owned f(open_file(path.c_str(), "r"));
     EXPECT_EQ(text(ZvFile_GetLine(f, 1)), "a");
     EXPECT_EQ(text(ZvFile_GetLine(f, 0)), "b\n");
     EXPECT_EQ(text(ZvFile_GetLine(f, -1)), "cd") << "n < 0 strips the newline";
@@ -187,7 +198,7 @@ TEST_F(FileTest, FileDescriptorsOfObjects)
                  "five, text, neg, bad = F(5), F('x'), F(-2), Bad()\n"));
     Owned three(ZvInt_FromLong(3)), four(ZvLong_FromLong(4)), minus(ZvInt_FromLong(-1));
     Owned huge(ZvLong_FromLongLong(1LL << 40)), str(ZvString_FromString("s"));
-    Owned f(ZvFile_FromString(temp("fd.txt").c_str(), "w"));
+    Owned f(open_file(temp("fd.txt").c_str(), "w"));
     EXPECT_EQ(ZvObject_AsFileDescriptor(three), 3);
     EXPECT_EQ(ZvObject_AsFileDescriptor(four), 4);
     EXPECT_EQ(ZvObject_AsFileDescriptor(ZvDict_GetItemString(ns, "five")), 5);
@@ -239,10 +250,10 @@ TEST_F(FileTest, UniversalNewlineFgetsAndFread)
     EXPECT_EQ(errno, ENXIO);
 
     // A file object's mode decides, and keeps the state between calls.
-    Owned plain(ZvFile_FromFile(fp, "plain", "rb", nullptr));
+    Owned plain(wrap(fp, "plain", "rb", nullptr));
     ASSERT_NE(Zv_UniversalNewlineFgets(buf, sizeof buf, fp, plain), nullptr);
     EXPECT_STREQ(buf, "a\r\n");
-    Owned univ(ZvFile_FromFile(fp, "univ", "rU", nullptr));
+    Owned univ(wrap(fp, "univ", "rU", nullptr));
     rewind(fp);
     ASSERT_EQ(Zv_UniversalNewlineFread(buf, 3, fp, univ), 3u);
     EXPECT_EQ(std::string(buf, 3), "a\nb");
@@ -281,10 +292,10 @@ TEST_F(FileTest, ReadintoFillsWritableBuffers)
     Owned b((ZvObject *)ZvObject_New(Buffer, &Buffer_Type));
     std::string path = temp("into.txt");
     put(path, "hello world\r\nxy");
-    Owned f(ZvFile_FromString(path.c_str(), "rb"));
+    Owned f(open_file(path.c_str(), "rb"));
     EXPECT_EQ(text(zv_callattr(f, "readinto", {b.get()})), "5");
     EXPECT_EQ(std::string(((Buffer *)b.get())->data, 5), "hello");
-    Owned u(ZvFile_FromString(path.c_str(), "U"));
+    Owned u(open_file(path.c_str(), "U"));
     Zv_XDECREF(zv_callattr(u, "seek", {Owned(ZvInt_FromLong(9)).get()}));
     EXPECT_EQ(text(zv_callattr(u, "readinto", {b.get()})), "5");
     EXPECT_EQ(std::string(((Buffer *)b.get())->data, 5), "ld\nxy");
@@ -297,7 +308,7 @@ TEST_F(FileTest, ReadintoFillsWritableBuffers)
 TEST_F(FileTest, WritingFunctionsOnRealFiles)
 {
     std::string path = temp("write.txt");
-    Owned f(ZvFile_FromString(path.c_str(), "w"));
+    Owned f(open_file(path.c_str(), "w"));
     Owned s(ZvString_FromString("s"));
     EXPECT_EQ(ZvFile_WriteObject(s, f, 0), 0);
     EXPECT_EQ(ZvFile_WriteString(" ", f), 0);
@@ -337,7 +348,7 @@ TEST_F(FileTest, CloseFailuresAndPipeStatuses)
     // Buffered data whose descriptor is gone: closing fails with EBADF.
     auto doomed = [](const char *name) {
         int fd = open(temp(name).c_str(), O_WRONLY | O_CREAT, 0600);
-        ZvObject *f = ZvFile_FromFile(fdopen(fd, "w"), name, "w", fclose);
+        ZvObject *f = wrap(fdopen(fd, "w"), name, "w", fclose);
         Zv_XDECREF(zv_callattr(f, "write", {Owned(ZvString_FromString("data")).get()}));
         close(fd);
         return f;
@@ -353,7 +364,7 @@ TEST_F(FileTest, CloseFailuresAndPipeStatuses)
 
     // A pipe: read() grows its buffer without a file size, close() gives
     // the command's status.
-    Owned p(ZvFile_FromFile(popen("printf 'line1\\nline2'; exit 3", "r"), "cmd", "r", pclose));
+    Owned p(wrap(popen("printf 'line1\\nline2'; exit 3", "r"), "cmd", "r", pclose));
     EXPECT_EQ(text(zv_callattr(p, "read")), "line1\nline2");
     EXPECT_EQ(text(zv_callattr(p, "close")), "768");
     EXPECT_EQ(text(zv_callattr(p, "close")), "None");
@@ -366,7 +377,7 @@ TEST_F(FileTest, CloseIsRefusedWhileAnotherThreadReads)
 {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
-    Owned f(ZvFile_FromFile(fdopen(fds[0], "r"), "<pipe>", "r", fclose));
+    Owned f(wrap(fdopen(fds[0], "r"), "<pipe>", "r", fclose));
     ZvEval_InitThreads();
     std::string got;
     std::thread reader([&] {

@@ -18,6 +18,13 @@ namespace {
 
 using SysTest = ZvTest;
 
+// The file constructors take the names as char *, as their C interface
+// has it.
+ZvObject *wrap(FILE *fp, const char *name, const char *mode, int (*close)(FILE *))
+{
+    return ZvFile_FromFile(fp, (char *)name, (char *)mode, close);
+}
+
 std::string sys_repr(const char *name)
 {
     ZvObject *o = ZvSys_GetObject(name);
@@ -149,7 +156,7 @@ TEST_F(SysTest, WarnOptionsAndStreams)
     Owned c(collector());
     ZvSys_SetObject("stdout", c);
     EXPECT_EQ(ZvSys_GetFile("stdout", stderr), stderr) << "not a file";
-    Owned closed(ZvFile_FromFile(stdout, "<closed>", "w", nullptr));
+    Owned closed(wrap(stdout, "<closed>", "w", nullptr));
     Zv_XDECREF(zv_callattr(closed, "close"));
     ZvSys_SetObject("stdout", closed);
     EXPECT_EQ(ZvSys_GetFile("stdout", stderr), stderr) << "a closed file has no stream";
