@@ -46,50 +46,6 @@ __attribute__((weak)) ZvObject *ZvFile_GetLine(ZvObject *f, int n)
     return ZvString_FromStringAndSize(text, len - 1);
 }
 
-/* Only modules already in sys.modules can be imported: nothing finds or
- * loads one yet.  "a.b" without a from-list gives the package "a", as the
- * import statement expects. */
-__attribute__((weak)) ZvObject *ZvImport_ImportModuleEx(char *name, ZvObject *, ZvObject *,
-                                                        ZvObject *fromlist)
-{
-    ZvObject *modules = ZvImport_GetModuleDict();
-    ZvObject *m = ZvDict_GetItemString(modules, name);
-    if (m == nullptr || m == Zv_None) {
-        ZvErr_Format(ZvExc_ImportError, "No module named %.200s", name);
-        return nullptr;
-    }
-    const char *dot = strchr(name, '.');
-    bool want_top = dot != nullptr && (fromlist == nullptr || !ZvObject_IsTrue(fromlist));
-    if (want_top) {
-        zv::Ref top(ZvString_FromStringAndSize(name, (int)(dot - name)));
-        if (!top) return nullptr;
-        m = ZvDict_GetItem(modules, top.get());
-        if (m == nullptr) {
-            ZvErr_Format(ZvExc_ImportError, "No module named %.200s",
-                         ZvString_AS_STRING(top.get()));
-            return nullptr;
-        }
-    }
-    Zv_INCREF(m);
-    return m;
-}
-
-/* The checks of reload; finding the module again is what cannot work yet. */
-__attribute__((weak)) ZvObject *ZvImport_ReloadModule(ZvObject *m)
-{
-    if (m == nullptr || !ZvModule_Check(m)) {
-        ZvErr_SetString(ZvExc_TypeError, "reload() argument must be module");
-        return nullptr;
-    }
-    const char *name = ZvModule_GetName(m);
-    if (name == nullptr) return nullptr;
-    if (ZvDict_GetItemString(ZvImport_GetModuleDict(), name) != m) {
-        ZvErr_Format(ZvExc_ImportError, "reload(): module %.200s not in sys.modules", name);
-        return nullptr;
-    }
-    ZvErr_Format(ZvExc_ImportError, "No module named %.200s", name);
-    return nullptr;
-}
 
 __attribute__((weak)) ZvObject *ZvUnicode_FromOrdinal(int)
 {

@@ -1,4 +1,4 @@
-/* Interim: the interfaces of the file objects, the import system and the
+/* Interim: the interfaces of the file objects and the
  * Unicode type that the builtins call, declared here until the headers of
  * those pieces declare them (identical declarations, so both may stand
  * together for a while).  interim_runtime.cpp gives weak stand-ins that
@@ -25,10 +25,6 @@ ZvAPI_FUNC(FILE *) ZvFile_AsFile(ZvObject *f);
  * without its newline, EOFError at end of file. */
 ZvAPI_FUNC(ZvObject *) ZvFile_GetLine(ZvObject *f, int n);
 
-/* The import system. */
-ZvAPI_FUNC(ZvObject *) ZvImport_ImportModuleEx(char *name, ZvObject *globals, ZvObject *locals,
-                                               ZvObject *fromlist);
-ZvAPI_FUNC(ZvObject *) ZvImport_ReloadModule(ZvObject *m);
 
 /* The Unicode type: the one-character string of an ordinal. */
 ZvAPI_FUNC(ZvObject *) ZvUnicode_FromOrdinal(int ordinal);
