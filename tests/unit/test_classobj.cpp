@@ -608,7 +608,8 @@ TEST_F(ClassTest, FinalizersRunAndMayResurrect)
     testing::internal::CaptureStderr();
     Zv_DECREF(zv_call(E));
     std::string out = testing::internal::GetCapturedStderr();
-    EXPECT_TRUE(starts_with(out, "Exception exceptions.ValueError: '__del__' in <bound method E.recorder of"))
+    EXPECT_TRUE(starts_with(
+        out, "Exception exceptions.ValueError: '__del__' in <bound method E.recorder of"))
         << out;
     EXPECT_EQ(ZvErr_Occurred(), nullptr);
 }

@@ -186,5 +186,6 @@ TEST_F(ExceptionsTest, UnicodeErrorsCheckTheirAttributes)
     EXPECT_EQ(S(ZvUnicodeEncodeError_GetObject(raw)), "!object attribute must be unicode");
     EXPECT_EQ(S(ZvObject_Str(raw)), "!object attribute must be unicode");
     EXPECT_EQ(S(ZvUnicodeTranslateError_GetObject(raw)), "!object attribute must be unicode");
-    EXPECT_EQ(S(ZvUnicodeEncodeError_GetReason(raw)), "!UnicodeEncodeError instance has no attribute 'reason'");
+    EXPECT_EQ(S(ZvUnicodeEncodeError_GetReason(raw)),
+              "!UnicodeEncodeError instance has no attribute 'reason'");
 }
