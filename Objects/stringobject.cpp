@@ -785,7 +785,9 @@ void _Zv_ReleaseInternedStrings(void)
         ZvErr_Clear();
         return;
     }
-    fprintf(stderr, "releasing interned strings\n");
+    /* Only under -v: every program's error stream would otherwise end with
+     * this line. */
+    if (Zv_VerboseFlag) fprintf(stderr, "releasing interned strings\n");
     int n = ZvList_GET_SIZE(keys);
     for (int i = 0; i < n; i++) {
         auto *s = (ZvStringObject *)ZvList_GET_ITEM(keys, i);

@@ -1,88 +1,1316 @@
-/* The evaluation loop's entry points for native callers.
+/* The evaluation loop: runs one frame's bytecode.
  *
- * The loop itself grows here; today this file holds the general call entry
- * and the conversion of slice bounds that sequence methods share. */
+ * One loop decodes an instruction at a time and dispatches on the opcode
+ * (computed goto where the compiler offers labels as values, a switch
+ * elsewhere; both generated from the opcode table).  The instruction and
+ * stack pointers live in locals and reach the frame only where others must
+ * see them: f_lasti before each normally dispatched instruction,
+ * f_stacktop around line tracing and at a yield.
+ *
+ * Every instruction passes three steps before its body: the periodic work
+ * (pending calls, the hand-over of the interpreter lock, asynchronous
+ * exceptions) when the ticker runs out, the store of f_lasti, and line
+ * tracing when a trace function is set.  Cheap instructions skip the
+ * periodic work (FAST_DISPATCH); the pairs the compiler always emits
+ * together skip all three for their second half (PREDICT).
+ *
+ * Errors, return, break, continue and yield travel as one status, `why`,
+ * through the frame's block stack: an except or finally block catches
+ * what it handles, a loop block catches break and continue, and anything
+ * left over ends the frame.
+ *
+ * Safety against hand-made bytecode: every code object was verified when
+ * it was made (operands in range, jumps onto instructions, the stack
+ * within co_stacksize on every path), so the loop itself checks only what
+ * depends on run-time values: what END_FINALLY pops, the cells of a
+ * closure, the target of a continue. */
 #include "zuvo.h"
+#include "opcode.h"
+#include "ceval_internal.h"
+#include "sysmodule.h"
+#include "zvref.h"
+
+#include <string.h>
+
+#if defined(__GNUC__) && !defined(ZUVO_SWITCH_DISPATCH)
+#define USE_COMPUTED_GOTOS 1
+#else
+#define USE_COMPUTED_GOTOS 0
+#endif
+
+using namespace zv::ceval;
+
+namespace {
+
+/* The check at frame entry that cells and free-variable slots hold cells:
+ * a frame built by hand from native code may leave them empty, and the
+ * cell opcodes read through them without looking. */
+bool cells_are_sound(ZvFrameObject *f)
+{
+    ZvObject **cells = f->f_localsplus + f->f_nlocals;
+    int n = f->f_ncells + f->f_nfreevars;
+    for (int i = 0; i < n; i++)
+        if (cells[i] == nullptr || !ZvCell_Check(cells[i])) return false;
+    return true;
+}
+
+/* A continue that unwound through a finally block carries its target on
+ * the value stack, where hand-made bytecode could put anything: it must land
+ * where a CONTINUE_LOOP of this code was verified to land, with the same
+ * stack depth and number of blocks. */
+bool continue_target_ok(ZvCodeObject *co, ZvObject *target, int depth, int nblocks)
+{
+    ZvObject *landings = co->co_zvcontinue;
+    if (landings == nullptr || !ZvInt_CheckExact(target)) return false;
+    int t = ZvInt_AS_LONG(target);
+    for (int i = 0; i + 2 < ZvTuple_GET_SIZE(landings); i += 3) {
+        if (ZvInt_AS_LONG(ZvTuple_GET_ITEM(landings, i)) == t &&
+            ZvInt_AS_LONG(ZvTuple_GET_ITEM(landings, i + 1)) == depth &&
+            ZvInt_AS_LONG(ZvTuple_GET_ITEM(landings, i + 2)) == nblocks)
+            return true;
+    }
+    return false;
+}
+
+/* The lowest stack depth the innermost block allows: what END_FINALLY pops
+ * depends on run-time values, and must not reach below it. */
+inline int block_floor(ZvFrameObject *f)
+{
+    return f->f_iblock > 0 ? f->f_blockstack[f->f_iblock - 1].b_level : 0;
+}
+
+/* The interpreter lock changes hands: let a waiting thread run. */
+void hand_over_lock(ZvThreadState *tstate)
+{
+    if (ZvThreadState_Swap(nullptr) != tstate) Zv_FatalError("ceval: tstate mix-up");
+    ZvEval_ReleaseLock();
+    ZvEval_AcquireLock();
+    if (ZvThreadState_Swap(tstate) != nullptr) Zv_FatalError("ceval: orphan tstate");
+}
+
+/* The events of entering and leaving a frame, for the trace and profile
+ * hooks.  A failing call event ends the frame before its first
+ * instruction. */
+int trace_frame_entry(ZvThreadState *tstate, ZvFrameObject *f)
+{
+    if (tstate->c_tracefunc != nullptr &&
+        call_trace(tstate->c_tracefunc, tstate->c_traceobj, f, ZvTrace_CALL, Zv_None))
+        return -1;
+    if (tstate->c_profilefunc != nullptr &&
+        call_trace(tstate->c_profilefunc, tstate->c_profileobj, f, ZvTrace_CALL, Zv_None))
+        return -1;
+    return 0;
+}
+
+/* Returns the frame's result after the return events, or NULL when a hook
+ * failed (the result is then released). */
+ZvObject *trace_frame_exit(ZvThreadState *tstate, ZvFrameObject *f, int why, ZvObject *retval)
+{
+    if (tstate->c_tracefunc != nullptr) {
+        if (why == WHY_RETURN || why == WHY_YIELD) {
+            if (call_trace(tstate->c_tracefunc, tstate->c_traceobj, f, ZvTrace_RETURN, retval)) {
+                Zv_XDECREF(retval);
+                retval = nullptr;
+                why = WHY_EXCEPTION;
+            }
+        } else if (why == WHY_EXCEPTION) {
+            call_trace_protected(tstate->c_tracefunc, tstate->c_traceobj, f, ZvTrace_RETURN,
+                                 nullptr);
+        }
+    }
+    if (tstate->c_profilefunc != nullptr) {
+        if (why == WHY_EXCEPTION) {
+            call_trace_protected(tstate->c_profilefunc, tstate->c_profileobj, f,
+                                 ZvTrace_RETURN, nullptr);
+        } else if (call_trace(tstate->c_profilefunc, tstate->c_profileobj, f, ZvTrace_RETURN,
+                              retval)) {
+            Zv_XDECREF(retval);
+            retval = nullptr;
+        }
+    }
+    return retval;
+}
+
+/* One tick of the periodic-work counter.  Threads adding pending calls
+ * store 0 into it at any moment, so it is an atomic word (a store lost to
+ * the countdown only delays the check to the end of the interval). */
+inline bool ticker_expired()
+{
+    int t = __atomic_load_n(&_Zv_Ticker, __ATOMIC_RELAXED) - 1;
+    __atomic_store_n(&_Zv_Ticker, t, __ATOMIC_RELAXED);
+    return t < 0;
+}
+
+/* Integer fast paths: the sum or difference as a new int, or NULL when it
+ * overflows (the caller then takes the general path, which promotes). */
+inline ZvObject *int_add(ZvObject *v, ZvObject *w)
+{
+    int32_t r;
+    if (__builtin_add_overflow(ZvInt_AS_LONG(v), ZvInt_AS_LONG(w), &r)) return nullptr;
+    return ZvInt_FromLong(r);
+}
+
+inline ZvObject *int_sub(ZvObject *v, ZvObject *w)
+{
+    int32_t r;
+    if (__builtin_sub_overflow(ZvInt_AS_LONG(v), ZvInt_AS_LONG(w), &r)) return nullptr;
+    return ZvInt_FromLong(r);
+}
+
+/* COMPARE_OP of two exact ints for the ordering and identity codes. */
+inline bool int_compare(int op, ZvObject *v, ZvObject *w)
+{
+    int32_t a = ZvInt_AS_LONG(v), b = ZvInt_AS_LONG(w);
+    switch (op) {
+    case ZvCmp_LT: return a < b;
+    case ZvCmp_LE: return a <= b;
+    case ZvCmp_EQ: return a == b;
+    case ZvCmp_NE: return a != b;
+    case ZvCmp_GT: return a > b;
+    case ZvCmp_GE: return a >= b;
+    case ZvCmp_IS: return v == w;
+    default: return v != w; /* ZvCmp_IS_NOT */
+    }
+}
+
+inline bool int_fast_cmp_op(int op)
+{
+    return (op >= ZvCmp_LT && op <= ZvCmp_GE) || op == ZvCmp_IS || op == ZvCmp_IS_NOT;
+}
+
+} // namespace
 
 extern "C" {
 
-ZvObject *ZvEval_CallObjectWithKeywords(ZvObject *func, ZvObject *arg, ZvObject *kw)
+ZvObject *ZvEval_EvalCode(ZvCodeObject *co, ZvObject *globals, ZvObject *locals)
 {
-    ZvObject *args = arg;
-    if (args == nullptr) {
-        args = ZvTuple_New(0);
-        if (args == nullptr) return nullptr;
-    } else if (!ZvTuple_Check(args)) {
-        ZvErr_SetString(ZvExc_TypeError, "argument list must be a tuple");
-        return nullptr;
-    } else {
-        Zv_INCREF(args);
-    }
-    if (kw != nullptr && !ZvDict_Check(kw)) {
-        ZvErr_SetString(ZvExc_TypeError, "keyword list must be a dictionary");
-        Zv_DECREF(args);
+    return ZvEval_EvalCodeEx(co, globals, locals, nullptr, 0, nullptr, 0, nullptr, 0, nullptr);
+}
+
+ZvObject *ZvEval_EvalFrame(ZvFrameObject *f)
+{
+    if (f == nullptr) return nullptr;
+
+    ZvThreadState *tstate = ZvThreadState_GET();
+    if (Zv_EnterRecursiveCall("")) return nullptr;
+    if (!native_stack_ok()) {
+        Zv_LeaveRecursiveCall();
         return nullptr;
     }
-    ZvObject *result = ZvObject_Call(func, args, kw);
-    Zv_DECREF(args);
-    return result;
-}
+    tstate->frame = f;
 
-/* A long bound is clipped rather than rejected, so s[:10**20] means "to the
- * end".  -2147483648 becomes -2147483647 so that negating a bound never
- * overflows. */
-static int32_t clip_long(ZvObject *v)
-{
-    auto *lv = (ZvLongObject *)v;
-    int32_t size = lv->ob_size;
-    int32_t n = size < 0 ? -size : size;
-    uint64_t x = 0;
-    for (int32_t i = n; --i >= 0;) {
-        x = (x << SHIFT) | lv->ob_digit[i];
-        if (x > (uint64_t)INT32_MAX) return size < 0 ? -INT32_MAX : INT32_MAX;
+    /* Loop state. */
+    int why = WHY_NOT;
+    int opcode = 0, oparg = 0;
+    ZvObject *retval = nullptr;
+    ZvObject *v, *w, *u, *x;
+    int err;
+    int instr_lb = 0, instr_ub = -1, instr_prev = -1;
+
+    ZvCodeObject *co = f->f_code;
+    ZvObject **fastlocals = f->f_localsplus;
+    ZvObject **freevars = fastlocals + f->f_nlocals;
+    ZvObject *consts = co->co_consts;
+    ZvObject *names = co->co_names;
+    const unsigned char *first_instr = (const unsigned char *)ZvString_AS_STRING(co->co_code);
+    const unsigned char *next_instr = nullptr;
+    ZvObject **stack_pointer = nullptr;
+
+    /* The call event comes first: a trace function may move the frame to
+     * another line before it starts. */
+    int entry_lasti = f->f_lasti;
+    if (tstate->use_tracing && trace_frame_entry(tstate, f) != 0) {
+        why = WHY_EXCEPTION;
+        goto leave_frame;
     }
-    return size < 0 ? -(int32_t)x : (int32_t)x;
-}
-
-int _ZvEval_SliceIndex(ZvObject *v, int *pi)
-{
-    if (v == nullptr) return 1;
-    int32_t x;
-    if (ZvInt_Check(v)) {
-        x = ZvInt_AS_LONG(v);
-    } else if (ZvLong_Check(v)) {
-        x = clip_long(v);
-    } else {
-        ZvErr_SetString(ZvExc_TypeError, "slice indices must be integers or None");
-        return 0;
+    if (!co->co_zvverified) {
+        if (_ZvCode_Verify(co) < 0) {
+            why = WHY_EXCEPTION;
+            goto leave_frame;
+        }
+        co->co_zvverified = 1;
     }
-    *pi = x == INT32_MIN ? -INT32_MAX : x;
-    return 1;
+    if (f->f_stacktop == nullptr || (entry_lasti == -1 && !cells_are_sound(f))) {
+        ZvErr_SetString(ZvExc_SystemError, "frame is not ready to run");
+        why = WHY_EXCEPTION;
+        goto leave_frame;
+    }
+    /* A trace function that moved the frame (by setting f_lineno) chose the
+     * instruction to run next; otherwise the one after f_lasti runs. */
+    next_instr = first_instr + f->f_lasti + (f->f_lasti == entry_lasti ? 1 : 0);
+    stack_pointer = f->f_stacktop;
+    f->f_stacktop = nullptr;
+
+#define INSTR_OFFSET() ((int)(next_instr - first_instr))
+#define PEEKARG() (next_instr[2] << 8 | next_instr[1])
+#define NEXTARG() (next_instr += 2, (next_instr[-1] << 8) | next_instr[-2])
+#define JUMPTO(x) (next_instr = first_instr + (x))
+#define JUMPBY(x) (next_instr += (x))
+#define STACK_LEVEL() ((int)(stack_pointer - f->f_valuestack))
+#define TOP() (stack_pointer[-1])
+#define SECOND() (stack_pointer[-2])
+#define THIRD() (stack_pointer[-3])
+#define FOURTH() (stack_pointer[-4])
+#define SET_TOP(v) (stack_pointer[-1] = (v))
+#define SET_SECOND(v) (stack_pointer[-2] = (v))
+#define SET_THIRD(v) (stack_pointer[-3] = (v))
+#define SET_FOURTH(v) (stack_pointer[-4] = (v))
+#define PUSH(v) (*stack_pointer++ = (v))
+#define POP() (*--stack_pointer)
+#define STACKADJ(n) (stack_pointer += (n))
+#define GETLOCAL(i) (fastlocals[i])
+#define SETLOCAL(i, value)                                                    \
+    do {                                                                      \
+        ZvObject *tmp_ = GETLOCAL(i);                                         \
+        GETLOCAL(i) = (value);                                                \
+        Zv_XDECREF(tmp_);                                                     \
+    } while (0)
+#define GETITEM(t, i) ZvTuple_GET_ITEM(t, i)
+
+#if USE_COMPUTED_GOTOS
+    /* Two tables from the one opcode list: `targets` enters an opcode at
+     * its argument decoding, `bodies` after it (EXTENDED_ARG has decoded
+     * the wide argument itself). */
+    static void *targets[256];
+    static void *bodies[256];
+    if (targets[0] == nullptr) {
+        for (int i = 0; i < 256; i++) targets[i] = bodies[i] = &&unknown_opcode;
+#define ZV_SET_TARGET(name, num, kind, stack)                                 \
+    targets[num] = &&L_##name;                                                \
+    bodies[num] = &&B_##name;
+        ZV_OPCODES(ZV_SET_TARGET)
+#undef ZV_SET_TARGET
+    }
+#define TARGET(op)                                                            \
+    L_##op:                                                                   \
+    if constexpr (HAS_ARG(op)) oparg = NEXTARG();                             \
+    B_##op:
+/* An opcode whose body is another's: its argument is decoded once, here, and
+ * execution joins the shared body after that opcode's own decoding. */
+#define TARGET_SHARED(op, shared)                                             \
+    L_##op:                                                                   \
+    if constexpr (HAS_ARG(op)) oparg = NEXTARG();                             \
+    B_##op:                                                                   \
+    goto B_##shared;
+#define DISPATCH()                                                            \
+    do {                                                                      \
+        if (ticker_expired()) goto periodic;                                  \
+        f->f_lasti = INSTR_OFFSET();                                          \
+        if (tstate->use_tracing) goto trace_check;                            \
+        goto *targets[opcode = *next_instr++];                                \
+    } while (0)
+#define FAST_DISPATCH()                                                       \
+    do {                                                                      \
+        f->f_lasti = INSTR_OFFSET();                                          \
+        if (tstate->use_tracing) goto trace_check;                            \
+        goto *targets[opcode = *next_instr++];                                \
+    } while (0)
+#else
+#define TARGET(op) case op:
+#define TARGET_SHARED(op, shared) case op:
+#define DISPATCH() goto next_opcode
+#define FAST_DISPATCH() goto fast_next_opcode
+#endif
+
+/* The second instruction of a pair, dispatched at once. */
+#define PREDICT(op)                                                           \
+    do {                                                                      \
+        if (*next_instr == op) {                                              \
+            opcode = op;                                                      \
+            next_instr++;                                                     \
+            if constexpr (HAS_ARG(op)) oparg = NEXTARG();                     \
+            goto PRED_##op;                                                   \
+        }                                                                     \
+    } while (0)
+#define PREDICTED(op) PRED_##op:
+
+#if !USE_COMPUTED_GOTOS
+next_opcode:
+#endif
+    if (ticker_expired()) goto periodic;
+fast_next_opcode:
+    f->f_lasti = INSTR_OFFSET();
+    if (tstate->use_tracing) goto trace_check;
+dispatch_next:
+    opcode = *next_instr++;
+#if USE_COMPUTED_GOTOS
+    goto *targets[opcode];
+#else
+    if (HAS_ARG(opcode)) oparg = NEXTARG();
+dispatch_opcode:
+    switch (opcode) {
+#endif
+
+    TARGET(NOP) FAST_DISPATCH();
+
+    TARGET(LOAD_FAST) {
+        x = GETLOCAL(oparg);
+        if (x == nullptr) {
+            unbound_local_error(co, oparg);
+            goto error;
+        }
+        Zv_INCREF(x);
+        PUSH(x);
+        FAST_DISPATCH();
+    }
+
+    TARGET(LOAD_CONST) {
+        x = GETITEM(consts, oparg);
+        Zv_INCREF(x);
+        PUSH(x);
+        FAST_DISPATCH();
+    }
+
+    TARGET(STORE_FAST) PREDICTED(STORE_FAST) {
+        v = POP();
+        SETLOCAL(oparg, v);
+        FAST_DISPATCH();
+    }
+
+    TARGET(POP_TOP) PREDICTED(POP_TOP) {
+        v = POP();
+        Zv_DECREF(v);
+        FAST_DISPATCH();
+    }
+
+    TARGET(ROT_TWO) {
+        v = TOP();
+        SET_TOP(SECOND());
+        SET_SECOND(v);
+        FAST_DISPATCH();
+    }
+
+    TARGET(ROT_THREE) {
+        v = TOP();
+        SET_TOP(SECOND());
+        SET_SECOND(THIRD());
+        SET_THIRD(v);
+        FAST_DISPATCH();
+    }
+
+    TARGET(ROT_FOUR) {
+        v = TOP();
+        SET_TOP(SECOND());
+        SET_SECOND(THIRD());
+        SET_THIRD(FOURTH());
+        SET_FOURTH(v);
+        FAST_DISPATCH();
+    }
+
+    TARGET(DUP_TOP) {
+        v = TOP();
+        Zv_INCREF(v);
+        PUSH(v);
+        FAST_DISPATCH();
+    }
+
+    TARGET(DUP_TOPX) {
+        if (oparg == 2) {
+            x = TOP();
+            w = SECOND();
+            Zv_INCREF(x);
+            Zv_INCREF(w);
+            STACKADJ(2);
+            SET_TOP(x);
+            SET_SECOND(w);
+            FAST_DISPATCH();
+        }
+        if (oparg == 3) {
+            x = TOP();
+            w = SECOND();
+            v = THIRD();
+            Zv_INCREF(x);
+            Zv_INCREF(w);
+            Zv_INCREF(v);
+            STACKADJ(3);
+            SET_TOP(x);
+            SET_SECOND(w);
+            SET_THIRD(v);
+            FAST_DISPATCH();
+        }
+        Zv_FatalError("invalid argument to DUP_TOPX (bytecode corruption?)");
+    }
+
+/* Unary and binary operators through the number protocol. */
+#define UNARY_OP(op, func)                                                    \
+    TARGET(op)                                                                \
+    {                                                                         \
+        v = TOP();                                                            \
+        x = func(v);                                                          \
+        Zv_DECREF(v);                                                         \
+        SET_TOP(x);                                                           \
+        if (x == nullptr) goto error;                                         \
+        DISPATCH();                                                           \
+    }
+#define BINARY_OP(op, expr)                                                   \
+    TARGET(op)                                                                \
+    {                                                                         \
+        w = POP();                                                            \
+        v = TOP();                                                            \
+        x = expr;                                                             \
+        Zv_DECREF(v);                                                         \
+        Zv_DECREF(w);                                                         \
+        SET_TOP(x);                                                           \
+        if (x == nullptr) goto error;                                         \
+        DISPATCH();                                                           \
+    }
+
+    UNARY_OP(UNARY_POSITIVE, ZvNumber_Positive)
+    UNARY_OP(UNARY_NEGATIVE, ZvNumber_Negative)
+    UNARY_OP(UNARY_CONVERT, ZvObject_Repr)
+    UNARY_OP(UNARY_INVERT, ZvNumber_Invert)
+
+    TARGET(UNARY_NOT) {
+        v = TOP();
+        err = ZvObject_IsTrue(v);
+        Zv_DECREF(v);
+        if (err < 0) {
+            STACKADJ(-1);
+            goto error;
+        }
+        x = err == 0 ? Zv_True : Zv_False;
+        Zv_INCREF(x);
+        SET_TOP(x);
+        DISPATCH();
+    }
+
+    BINARY_OP(BINARY_POWER, ZvNumber_Power(v, w, Zv_None))
+    BINARY_OP(BINARY_MULTIPLY, ZvNumber_Multiply(v, w))
+    BINARY_OP(BINARY_DIVIDE,
+              _Zv_QnewFlag ? ZvNumber_TrueDivide(v, w) : ZvNumber_Divide(v, w))
+    BINARY_OP(BINARY_TRUE_DIVIDE, ZvNumber_TrueDivide(v, w))
+    BINARY_OP(BINARY_FLOOR_DIVIDE, ZvNumber_FloorDivide(v, w))
+    BINARY_OP(BINARY_MODULO, ZvNumber_Remainder(v, w))
+    BINARY_OP(BINARY_LSHIFT, ZvNumber_Lshift(v, w))
+    BINARY_OP(BINARY_RSHIFT, ZvNumber_Rshift(v, w))
+    BINARY_OP(BINARY_AND, ZvNumber_And(v, w))
+    BINARY_OP(BINARY_XOR, ZvNumber_Xor(v, w))
+    BINARY_OP(BINARY_OR, ZvNumber_Or(v, w))
+    BINARY_OP(INPLACE_POWER, ZvNumber_InPlacePower(v, w, Zv_None))
+    BINARY_OP(INPLACE_MULTIPLY, ZvNumber_InPlaceMultiply(v, w))
+    BINARY_OP(INPLACE_DIVIDE, _Zv_QnewFlag ? ZvNumber_InPlaceTrueDivide(v, w)
+                                           : ZvNumber_InPlaceDivide(v, w))
+    BINARY_OP(INPLACE_TRUE_DIVIDE, ZvNumber_InPlaceTrueDivide(v, w))
+    BINARY_OP(INPLACE_FLOOR_DIVIDE, ZvNumber_InPlaceFloorDivide(v, w))
+    BINARY_OP(INPLACE_MODULO, ZvNumber_InPlaceRemainder(v, w))
+    BINARY_OP(INPLACE_LSHIFT, ZvNumber_InPlaceLshift(v, w))
+    BINARY_OP(INPLACE_RSHIFT, ZvNumber_InPlaceRshift(v, w))
+    BINARY_OP(INPLACE_AND, ZvNumber_InPlaceAnd(v, w))
+    BINARY_OP(INPLACE_XOR, ZvNumber_InPlaceXor(v, w))
+    BINARY_OP(INPLACE_OR, ZvNumber_InPlaceOr(v, w))
+
+/* Addition and subtraction share their fast paths between the binary and
+ * in-place forms. */
+#define ADD_OP(op, generic)                                                   \
+    TARGET(op)                                                                \
+    {                                                                         \
+        w = POP();                                                            \
+        v = TOP();                                                            \
+        if (ZvInt_CheckExact(v) && ZvInt_CheckExact(w)) {                     \
+            x = int_add(v, w);                                                \
+            if (x == nullptr) x = generic(v, w);                              \
+        } else if (ZvString_CheckExact(v) && ZvString_CheckExact(w)) {        \
+            x = string_concatenate(v, w, f, next_instr);                      \
+            Zv_DECREF(w);                                                     \
+            SET_TOP(x);                                                       \
+            if (x == nullptr) goto error;                                     \
+            DISPATCH();                                                       \
+        } else {                                                              \
+            x = generic(v, w);                                                \
+        }                                                                     \
+        Zv_DECREF(v);                                                         \
+        Zv_DECREF(w);                                                         \
+        SET_TOP(x);                                                           \
+        if (x == nullptr) goto error;                                         \
+        DISPATCH();                                                           \
+    }
+#define SUB_OP(op, generic)                                                   \
+    TARGET(op)                                                                \
+    {                                                                         \
+        w = POP();                                                            \
+        v = TOP();                                                            \
+        x = nullptr;                                                          \
+        if (ZvInt_CheckExact(v) && ZvInt_CheckExact(w)) x = int_sub(v, w);    \
+        if (x == nullptr) x = generic(v, w);                                  \
+        Zv_DECREF(v);                                                         \
+        Zv_DECREF(w);                                                         \
+        SET_TOP(x);                                                           \
+        if (x == nullptr) goto error;                                         \
+        DISPATCH();                                                           \
+    }
+
+    ADD_OP(BINARY_ADD, ZvNumber_Add)
+    ADD_OP(INPLACE_ADD, ZvNumber_InPlaceAdd)
+    SUB_OP(BINARY_SUBTRACT, ZvNumber_Subtract)
+    SUB_OP(INPLACE_SUBTRACT, ZvNumber_InPlaceSubtract)
+
+    TARGET(BINARY_SUBSCR) {
+        w = POP();
+        v = TOP();
+        x = nullptr;
+        if (ZvList_CheckExact(v) && ZvInt_CheckExact(w)) {
+            int32_t i = ZvInt_AS_LONG(w);
+            if (i < 0) i += ZvList_GET_SIZE(v);
+            if (i >= 0 && i < ZvList_GET_SIZE(v)) {
+                x = ZvList_GET_ITEM(v, i);
+                Zv_INCREF(x);
+            }
+        }
+        if (x == nullptr) x = ZvObject_GetItem(v, w);
+        Zv_DECREF(v);
+        Zv_DECREF(w);
+        SET_TOP(x);
+        if (x == nullptr) goto error;
+        DISPATCH();
+    }
+
+    TARGET_SHARED(SLICE_0, SLICE_3)
+    TARGET_SHARED(SLICE_1, SLICE_3)
+    TARGET_SHARED(SLICE_2, SLICE_3)
+    TARGET(SLICE_3) {
+        w = (opcode - SLICE_0) & 2 ? POP() : nullptr;
+        v = (opcode - SLICE_0) & 1 ? POP() : nullptr;
+        u = TOP();
+        x = apply_slice(u, v, w);
+        Zv_DECREF(u);
+        Zv_XDECREF(v);
+        Zv_XDECREF(w);
+        SET_TOP(x);
+        if (x == nullptr) goto error;
+        DISPATCH();
+    }
+
+    TARGET_SHARED(STORE_SLICE_0, STORE_SLICE_3)
+    TARGET_SHARED(STORE_SLICE_1, STORE_SLICE_3)
+    TARGET_SHARED(STORE_SLICE_2, STORE_SLICE_3)
+    TARGET(STORE_SLICE_3) {
+        w = (opcode - STORE_SLICE_0) & 2 ? POP() : nullptr;
+        v = (opcode - STORE_SLICE_0) & 1 ? POP() : nullptr;
+        u = POP();
+        x = POP();
+        err = assign_slice(u, v, w, x);
+        Zv_DECREF(x);
+        Zv_DECREF(u);
+        Zv_XDECREF(v);
+        Zv_XDECREF(w);
+        if (err != 0) goto error;
+        DISPATCH();
+    }
+
+    TARGET_SHARED(DELETE_SLICE_0, DELETE_SLICE_3)
+    TARGET_SHARED(DELETE_SLICE_1, DELETE_SLICE_3)
+    TARGET_SHARED(DELETE_SLICE_2, DELETE_SLICE_3)
+    TARGET(DELETE_SLICE_3) {
+        w = (opcode - DELETE_SLICE_0) & 2 ? POP() : nullptr;
+        v = (opcode - DELETE_SLICE_0) & 1 ? POP() : nullptr;
+        u = POP();
+        err = assign_slice(u, v, w, nullptr);
+        Zv_DECREF(u);
+        Zv_XDECREF(v);
+        Zv_XDECREF(w);
+        if (err != 0) goto error;
+        DISPATCH();
+    }
+
+    TARGET(STORE_SUBSCR) {
+        w = TOP();
+        v = SECOND();
+        u = THIRD();
+        STACKADJ(-3);
+        err = ZvObject_SetItem(v, w, u);
+        Zv_DECREF(u);
+        Zv_DECREF(v);
+        Zv_DECREF(w);
+        if (err != 0) goto error;
+        DISPATCH();
+    }
+
+    TARGET(DELETE_SUBSCR) {
+        w = TOP();
+        v = SECOND();
+        STACKADJ(-2);
+        err = ZvObject_DelItem(v, w);
+        Zv_DECREF(v);
+        Zv_DECREF(w);
+        if (err != 0) goto error;
+        DISPATCH();
+    }
+
+    TARGET(LIST_APPEND) {
+        w = POP();
+        v = POP();
+        err = ZvList_Append(v, w);
+        Zv_DECREF(v);
+        Zv_DECREF(w);
+        if (err != 0) goto error;
+        PREDICT(JUMP_ABSOLUTE);
+        DISPATCH();
+    }
+
+    TARGET(GET_ITER) {
+        v = TOP();
+        x = ZvObject_GetIter(v);
+        Zv_DECREF(v);
+        SET_TOP(x);
+        if (x == nullptr) goto error;
+        PREDICT(FOR_ITER);
+        DISPATCH();
+    }
+
+    TARGET(FOR_ITER) PREDICTED(FOR_ITER) {
+        v = TOP();
+        iternextfunc next = Zv_TYPE(v)->tp_iternext;
+        if (next == nullptr) {
+            ZvErr_Format(ZvExc_TypeError, "'%.100s' object is not an iterator",
+                         Zv_TYPE(v)->tp_name);
+            goto error;
+        }
+        x = next(v);
+        if (x != nullptr) {
+            PUSH(x);
+            PREDICT(STORE_FAST);
+            PREDICT(UNPACK_SEQUENCE);
+            DISPATCH();
+        }
+        if (ZvErr_Occurred()) {
+            if (!ZvErr_ExceptionMatches(ZvExc_StopIteration)) goto error;
+            ZvErr_Clear();
+        }
+        v = POP();
+        Zv_DECREF(v);
+        JUMPBY(oparg);
+        DISPATCH();
+    }
+
+    TARGET(PRINT_EXPR) {
+        v = POP();
+        err = print_expr(v);
+        Zv_DECREF(v);
+        if (err != 0) goto error;
+        DISPATCH();
+    }
+
+    TARGET_SHARED(PRINT_ITEM_TO, PRINT_ITEM)
+    TARGET(PRINT_ITEM) {
+        w = opcode == PRINT_ITEM_TO ? POP() : nullptr;
+        v = POP();
+        err = print_item(v, w);
+        Zv_DECREF(v);
+        Zv_XDECREF(w);
+        if (err != 0) goto error;
+        DISPATCH();
+    }
+
+    TARGET_SHARED(PRINT_NEWLINE_TO, PRINT_NEWLINE)
+    TARGET(PRINT_NEWLINE) {
+        w = opcode == PRINT_NEWLINE_TO ? POP() : nullptr;
+        err = print_newline(w);
+        Zv_XDECREF(w);
+        if (err != 0) goto error;
+        DISPATCH();
+    }
+
+    TARGET(BREAK_LOOP) {
+        why = WHY_BREAK;
+        goto unwind;
+    }
+
+    TARGET(CONTINUE_LOOP) {
+        retval = ZvInt_FromLong(oparg);
+        if (retval == nullptr) goto error;
+        why = WHY_CONTINUE;
+        goto unwind;
+    }
+
+    TARGET(LOAD_LOCALS) {
+        x = f->f_locals;
+        if (x == nullptr) {
+            ZvErr_SetString(ZvExc_SystemError, "no locals");
+            goto error;
+        }
+        Zv_INCREF(x);
+        PUSH(x);
+        DISPATCH();
+    }
+
+    TARGET(RETURN_VALUE) {
+        retval = POP();
+        why = WHY_RETURN;
+        goto unwind;
+    }
+
+    TARGET(YIELD_VALUE) {
+        /* The value stays on the stack: the compiler pops it after the resume. */
+        retval = TOP();
+        Zv_INCREF(retval);
+        f->f_stacktop = stack_pointer;
+        why = WHY_YIELD;
+        goto leave_frame;
+    }
+
+    TARGET(IMPORT_STAR) {
+        v = POP();
+        err = import_all_from(f, v);
+        Zv_DECREF(v);
+        if (err != 0) goto error;
+        DISPATCH();
+    }
+
+    TARGET(EXEC_STMT) {
+        w = TOP();
+        v = SECOND();
+        u = THIRD();
+        STACKADJ(-3);
+        err = exec_statement(f, u, v, w);
+        Zv_DECREF(u);
+        Zv_DECREF(v);
+        Zv_DECREF(w);
+        if (err != 0) goto error;
+        DISPATCH();
+    }
+
+    TARGET(POP_BLOCK) {
+        ZvTryBlock *b = ZvFrame_BlockPop(f);
+        while (STACK_LEVEL() > b->b_level) {
+            v = POP();
+            Zv_XDECREF(v);
+        }
+        DISPATCH();
+    }
+
+    TARGET(END_FINALLY) {
+        v = POP();
+        if (ZvInt_Check(v)) {
+            why = ZvInt_AS_LONG(v);
+            Zv_DECREF(v);
+            if (why == WHY_RETURN || why == WHY_CONTINUE) {
+                if (STACK_LEVEL() - 1 < block_floor(f)) goto bad_finally;
+                retval = POP();
+            }
+            if (why == WHY_NOT) DISPATCH();
+            if (why != WHY_RETURN && why != WHY_CONTINUE && why != WHY_BREAK &&
+                why != WHY_EXCEPTION)
+                goto bad_finally;
+            goto unwind;
+        }
+        if (ZvClass_Check(v) || ZvString_Check(v) || ZvType_Check(v)) {
+            if (STACK_LEVEL() - 2 < block_floor(f)) {
+                Zv_DECREF(v);
+                goto bad_finally;
+            }
+            w = POP();
+            u = POP();
+            ZvErr_Restore(v, w, u);
+            why = WHY_RERAISE;
+            goto unwind;
+        }
+        if (v != Zv_None) {
+            ZvErr_SetString(ZvExc_SystemError, "'finally' pops bad exception");
+            Zv_DECREF(v);
+            goto error;
+        }
+        Zv_DECREF(v);
+        DISPATCH();
+    bad_finally:
+        why = WHY_NOT;
+        Zv_CLEAR(retval);
+        ZvErr_SetString(ZvExc_SystemError, "'finally' pops bad exception");
+        goto error;
+    }
+
+    TARGET(BUILD_CLASS) {
+        u = TOP();
+        v = SECOND();
+        w = THIRD();
+        STACKADJ(-2);
+        x = build_class(u, v, w, f->f_globals);
+        SET_TOP(x);
+        Zv_DECREF(u);
+        Zv_DECREF(v);
+        Zv_DECREF(w);
+        if (x == nullptr) goto error;
+        DISPATCH();
+    }
+
+    TARGET(STORE_NAME) {
+        w = GETITEM(names, oparg);
+        v = POP();
+        x = f->f_locals;
+        if (x == nullptr) {
+            zv::Ref r(ZvObject_Repr(w));
+            if (r) ZvErr_Format(ZvExc_SystemError, "no locals found when storing %s",
+                                ZvString_AsString(r.get()));
+            Zv_DECREF(v);
+            goto error;
+        }
+        err = ZvDict_CheckExact(x) ? ZvDict_SetItem(x, w, v) : ZvObject_SetItem(x, w, v);
+        Zv_DECREF(v);
+        if (err != 0) goto error;
+        DISPATCH();
+    }
+
+    TARGET(DELETE_NAME) {
+        w = GETITEM(names, oparg);
+        x = f->f_locals;
+        if (x == nullptr) {
+            zv::Ref r(ZvObject_Repr(w));
+            if (r) ZvErr_Format(ZvExc_SystemError, "no locals when deleting %s",
+                                ZvString_AsString(r.get()));
+            goto error;
+        }
+        if (ZvObject_DelItem(x, w) != 0) {
+            format_exc_check_arg(ZvExc_NameError, "name '%.200s' is not defined", w);
+            goto error;
+        }
+        DISPATCH();
+    }
+
+    TARGET(UNPACK_SEQUENCE) PREDICTED(UNPACK_SEQUENCE) {
+        v = POP();
+        if (ZvTuple_CheckExact(v) && ZvTuple_GET_SIZE(v) == oparg) {
+            for (int i = oparg; --i >= 0;) {
+                w = ZvTuple_GET_ITEM(v, i);
+                Zv_INCREF(w);
+                PUSH(w);
+            }
+        } else if (ZvList_CheckExact(v) && ZvList_GET_SIZE(v) == oparg) {
+            for (int i = oparg; --i >= 0;) {
+                w = ZvList_GET_ITEM(v, i);
+                Zv_INCREF(w);
+                PUSH(w);
+            }
+        } else if (unpack_iterable(v, oparg, stack_pointer) == 0) {
+            stack_pointer += oparg;
+        } else {
+            Zv_DECREF(v);
+            goto error;
+        }
+        Zv_DECREF(v);
+        DISPATCH();
+    }
+
+    TARGET(STORE_ATTR) {
+        w = GETITEM(names, oparg);
+        v = TOP();
+        u = SECOND();
+        STACKADJ(-2);
+        err = ZvObject_SetAttr(v, w, u);
+        Zv_DECREF(v);
+        Zv_DECREF(u);
+        if (err != 0) goto error;
+        DISPATCH();
+    }
+
+    TARGET(DELETE_ATTR) {
+        w = GETITEM(names, oparg);
+        v = POP();
+        err = ZvObject_SetAttr(v, w, nullptr);
+        Zv_DECREF(v);
+        if (err != 0) goto error;
+        DISPATCH();
+    }
+
+    TARGET(STORE_GLOBAL) {
+        w = GETITEM(names, oparg);
+        v = POP();
+        err = ZvDict_SetItem(f->f_globals, w, v);
+        Zv_DECREF(v);
+        if (err != 0) goto error;
+        DISPATCH();
+    }
+
+    TARGET(DELETE_GLOBAL) {
+        w = GETITEM(names, oparg);
+        if (ZvDict_DelItem(f->f_globals, w) != 0) {
+            format_exc_check_arg(ZvExc_NameError, "global name '%.200s' is not defined", w);
+            goto error;
+        }
+        DISPATCH();
+    }
+
+    TARGET(LOAD_NAME) {
+        x = load_name(f, GETITEM(names, oparg));
+        if (x == nullptr) goto error;
+        PUSH(x);
+        DISPATCH();
+    }
+
+    TARGET(LOAD_GLOBAL) {
+        w = GETITEM(names, oparg);
+        if (ZvString_CheckExact(w)) {
+            Zv_hash_t hash = ((ZvStringObject *)w)->ob_shash;
+            if (hash != -1) {
+                auto *d = (ZvDictObject *)f->f_globals;
+                x = d->ma_lookup(d, w, hash)->me_value;
+                if (x == nullptr) {
+                    d = (ZvDictObject *)f->f_builtins;
+                    x = d->ma_lookup(d, w, hash)->me_value;
+                }
+                if (x != nullptr) {
+                    Zv_INCREF(x);
+                    PUSH(x);
+                    DISPATCH();
+                }
+                format_exc_check_arg(ZvExc_NameError, "global name '%.200s' is not defined",
+                                     w);
+                goto error;
+            }
+        }
+        x = load_global(f, w);
+        if (x == nullptr) goto error;
+        PUSH(x);
+        DISPATCH();
+    }
+
+    TARGET(DELETE_FAST) {
+        x = GETLOCAL(oparg);
+        if (x == nullptr) {
+            unbound_local_error(co, oparg);
+            goto error;
+        }
+        SETLOCAL(oparg, nullptr);
+        DISPATCH();
+    }
+
+    TARGET(LOAD_CLOSURE) {
+        x = freevars[oparg];
+        Zv_INCREF(x);
+        PUSH(x);
+        DISPATCH();
+    }
+
+    TARGET(LOAD_DEREF) {
+        x = ZvCell_GET(freevars[oparg]);
+        if (x == nullptr) {
+            unbound_deref_error(co, oparg);
+            goto error;
+        }
+        Zv_INCREF(x);
+        PUSH(x);
+        DISPATCH();
+    }
+
+    TARGET(STORE_DEREF) {
+        w = POP();
+        ZvCell_Set(freevars[oparg], w);
+        Zv_DECREF(w);
+        DISPATCH();
+    }
+
+    TARGET(BUILD_TUPLE) {
+        x = ZvTuple_New(oparg);
+        if (x == nullptr) goto error;
+        for (int i = oparg; --i >= 0;) ZvTuple_SET_ITEM(x, i, POP());
+        PUSH(x);
+        DISPATCH();
+    }
+
+    TARGET(BUILD_LIST) {
+        x = ZvList_New(oparg);
+        if (x == nullptr) goto error;
+        for (int i = oparg; --i >= 0;) ZvList_SET_ITEM(x, i, POP());
+        PUSH(x);
+        DISPATCH();
+    }
+
+    TARGET(BUILD_MAP) {
+        x = ZvDict_New();
+        if (x == nullptr) goto error;
+        PUSH(x);
+        DISPATCH();
+    }
+
+    TARGET(LOAD_ATTR) {
+        w = GETITEM(names, oparg);
+        v = TOP();
+        x = ZvObject_GetAttr(v, w);
+        Zv_DECREF(v);
+        SET_TOP(x);
+        if (x == nullptr) goto error;
+        DISPATCH();
+    }
+
+    TARGET(COMPARE_OP) {
+        w = POP();
+        v = TOP();
+        if (ZvInt_CheckExact(w) && ZvInt_CheckExact(v) && int_fast_cmp_op(oparg)) {
+            x = int_compare(oparg, v, w) ? Zv_True : Zv_False;
+            Zv_INCREF(x);
+        } else {
+            x = cmp_outcome(oparg, v, w);
+        }
+        Zv_DECREF(v);
+        Zv_DECREF(w);
+        SET_TOP(x);
+        if (x == nullptr) goto error;
+        PREDICT(JUMP_IF_FALSE);
+        PREDICT(JUMP_IF_TRUE);
+        DISPATCH();
+    }
+
+    TARGET(IMPORT_NAME) {
+        w = GETITEM(names, oparg);
+        u = TOP();
+        x = import_name(f, w, u);
+        Zv_DECREF(u);
+        SET_TOP(x);
+        if (x == nullptr) goto error;
+        DISPATCH();
+    }
+
+    TARGET(IMPORT_FROM) {
+        w = GETITEM(names, oparg);
+        x = import_from(TOP(), w);
+        if (x == nullptr) goto error;
+        PUSH(x);
+        DISPATCH();
+    }
+
+    TARGET(JUMP_FORWARD) {
+        JUMPBY(oparg);
+        FAST_DISPATCH();
+    }
+
+    TARGET(JUMP_IF_FALSE) PREDICTED(JUMP_IF_FALSE) {
+        w = TOP();
+        if (w == Zv_True) {
+            PREDICT(POP_TOP);
+            FAST_DISPATCH();
+        }
+        if (w == Zv_False) {
+            JUMPBY(oparg);
+            FAST_DISPATCH();
+        }
+        err = ZvObject_IsTrue(w);
+        if (err < 0) goto error;
+        if (err == 0) JUMPBY(oparg);
+        DISPATCH();
+    }
+
+    TARGET(JUMP_IF_TRUE) PREDICTED(JUMP_IF_TRUE) {
+        w = TOP();
+        if (w == Zv_False) {
+            PREDICT(POP_TOP);
+            FAST_DISPATCH();
+        }
+        if (w == Zv_True) {
+            JUMPBY(oparg);
+            FAST_DISPATCH();
+        }
+        err = ZvObject_IsTrue(w);
+        if (err < 0) goto error;
+        if (err > 0) JUMPBY(oparg);
+        DISPATCH();
+    }
+
+    TARGET(JUMP_ABSOLUTE) PREDICTED(JUMP_ABSOLUTE) {
+        JUMPTO(oparg);
+        DISPATCH();
+    }
+
+    TARGET_SHARED(SETUP_LOOP, SETUP_FINALLY)
+    TARGET_SHARED(SETUP_EXCEPT, SETUP_FINALLY)
+    TARGET(SETUP_FINALLY) {
+        ZvFrame_BlockSetup(f, opcode, INSTR_OFFSET() + oparg, STACK_LEVEL());
+        DISPATCH();
+    }
+
+    TARGET(RAISE_VARARGS) {
+        u = oparg > 2 ? POP() : nullptr;
+        v = oparg > 1 ? POP() : nullptr;
+        w = oparg > 0 ? POP() : nullptr;
+        why = do_raise(w, v, u);
+        goto unwind;
+    }
+
+    TARGET(CALL_FUNCTION) {
+        ZvObject **sp = stack_pointer;
+        x = call_function(&sp, oparg);
+        stack_pointer = sp;
+        if (x == nullptr) goto error;
+        PUSH(x);
+        DISPATCH();
+    }
+
+    TARGET_SHARED(CALL_FUNCTION_VAR, CALL_FUNCTION_VAR_KW)
+    TARGET_SHARED(CALL_FUNCTION_KW, CALL_FUNCTION_VAR_KW)
+    TARGET(CALL_FUNCTION_VAR_KW) {
+        ZvObject **sp = stack_pointer;
+        x = ext_do_call(&sp, opcode - CALL_FUNCTION, oparg & 0xff, (oparg >> 8) & 0xff);
+        stack_pointer = sp;
+        if (x == nullptr) goto error;
+        PUSH(x);
+        DISPATCH();
+    }
+
+    TARGET_SHARED(MAKE_FUNCTION, MAKE_CLOSURE)
+    TARGET(MAKE_CLOSURE) {
+        ZvObject **sp = stack_pointer;
+        x = make_function(f, &sp, oparg, opcode == MAKE_CLOSURE);
+        stack_pointer = sp;
+        if (x == nullptr) goto error;
+        PUSH(x);
+        DISPATCH();
+    }
+
+    TARGET(BUILD_SLICE) {
+        w = oparg == 3 ? POP() : nullptr;
+        v = POP();
+        u = TOP();
+        x = ZvSlice_New(u, v, w);
+        Zv_DECREF(u);
+        Zv_DECREF(v);
+        Zv_XDECREF(w);
+        SET_TOP(x);
+        if (x == nullptr) goto error;
+        DISPATCH();
+    }
+
+    TARGET(EXTENDED_ARG) {
+        opcode = *next_instr++;
+        oparg = oparg << 16 | NEXTARG();
+#if USE_COMPUTED_GOTOS
+        goto *bodies[opcode];
+#else
+        goto dispatch_opcode;
+#endif
+    }
+
+#if !USE_COMPUTED_GOTOS
+    default:
+        goto unknown_opcode;
+    } /* switch */
+#endif
+
+unknown_opcode:
+    fprintf(stderr, "XXX lineno: %d, opcode: %d\n", ZvCode_Addr2Line(co, f->f_lasti), opcode);
+    ZvErr_SetString(ZvExc_SystemError, "unknown opcode");
+    goto error;
+
+periodic:
+    /* A finally block must be set up before anything can interrupt, or the
+     * handler it protects could be skipped. */
+    if (*next_instr == SETUP_FINALLY) goto fast_next_opcode;
+    __atomic_store_n(&_Zv_Ticker, _Zv_CheckInterval, __ATOMIC_RELAXED);
+    tstate->tick_counter++;
+    if (__atomic_load_n(&_Zv_PendingThingsToDo, __ATOMIC_RELAXED)) {
+        if (Zv_MakePendingCalls() < 0) goto error;
+        if (__atomic_load_n(&_Zv_PendingThingsToDo, __ATOMIC_RELAXED))
+            __atomic_store_n(&_Zv_Ticker, 0, __ATOMIC_RELAXED);
+    }
+    if (ZvEval_ThreadsInitialized()) {
+        hand_over_lock(tstate);
+        if (tstate->async_exc != nullptr) {
+            x = tstate->async_exc;
+            tstate->async_exc = nullptr;
+            ZvErr_SetNone(x);
+            Zv_DECREF(x);
+            goto error;
+        }
+    }
+    goto fast_next_opcode;
+
+trace_check:
+    if (tstate->c_tracefunc != nullptr && !tstate->tracing) {
+        f->f_stacktop = stack_pointer;
+        err = maybe_call_line_trace(tstate->c_tracefunc, tstate->c_traceobj, f, &instr_lb,
+                                    &instr_ub, &instr_prev);
+        /* The trace function may have moved the frame by setting f_lineno. */
+        JUMPTO(f->f_lasti);
+        if (f->f_stacktop != nullptr) {
+            stack_pointer = f->f_stacktop;
+            f->f_stacktop = nullptr;
+        }
+        if (err != 0) goto error;
+    }
+    goto dispatch_next;
+
+error:
+    why = WHY_EXCEPTION;
+unwind:
+    if (why == WHY_EXCEPTION || why == WHY_RERAISE) {
+        if (!ZvErr_Occurred()) {
+            ZvErr_SetString(ZvExc_SystemError, "error return without exception set");
+            why = WHY_EXCEPTION;
+        }
+    }
+    if (why == WHY_EXCEPTION) {
+        ZvTraceBack_Here(f);
+        if (tstate->c_tracefunc != nullptr)
+            call_exc_trace(tstate->c_tracefunc, tstate->c_traceobj, f);
+    }
+    if (why == WHY_RERAISE) why = WHY_EXCEPTION;
+
+    while (why != WHY_NOT && f->f_iblock > 0) {
+        ZvTryBlock *b = ZvFrame_BlockPop(f);
+        if (b->b_type == SETUP_LOOP && why == WHY_CONTINUE) {
+            ZvFrame_BlockSetup(f, b->b_type, b->b_handler, b->b_level);
+            if (!continue_target_ok(co, retval, STACK_LEVEL(), f->f_iblock)) {
+                Zv_CLEAR(retval);
+                ZvErr_SetString(ZvExc_SystemError, "continue lands where the code was not verified");
+                why = WHY_EXCEPTION;
+                continue;
+            }
+            why = WHY_NOT;
+            JUMPTO(ZvInt_AS_LONG(retval));
+            Zv_CLEAR(retval);
+            break;
+        }
+        while (STACK_LEVEL() > b->b_level) {
+            v = POP();
+            Zv_XDECREF(v);
+        }
+        if (b->b_type == SETUP_LOOP && why == WHY_BREAK) {
+            why = WHY_NOT;
+            JUMPTO(b->b_handler);
+            break;
+        }
+        if (b->b_type == SETUP_FINALLY || (b->b_type == SETUP_EXCEPT && why == WHY_EXCEPTION)) {
+            if (why == WHY_EXCEPTION) {
+                ZvObject *exc, *val, *tb;
+                ZvErr_Fetch(&exc, &val, &tb);
+                if (val == nullptr) {
+                    val = Zv_None;
+                    Zv_INCREF(val);
+                }
+                if (b->b_type == SETUP_EXCEPT) {
+                    ZvErr_NormalizeException(&exc, &val, &tb);
+                    set_exc_info(tstate, f, exc, val, tb);
+                }
+                if (tb == nullptr) {
+                    Zv_INCREF(Zv_None);
+                    PUSH(Zv_None);
+                } else {
+                    PUSH(tb);
+                }
+                PUSH(val);
+                PUSH(exc);
+            } else {
+                if (why & (WHY_RETURN | WHY_CONTINUE)) PUSH(retval);
+                v = ZvInt_FromLong(why);
+                if (v == nullptr) Zv_FatalError("can't allocate the unwinding status");
+                PUSH(v);
+            }
+            why = WHY_NOT;
+            JUMPTO(b->b_handler);
+            break;
+        }
+    }
+    if (why == WHY_NOT) DISPATCH();
+
+    /* The frame ends: nothing on its stack survives. */
+    while (STACK_LEVEL() > 0) {
+        v = POP();
+        Zv_XDECREF(v);
+    }
+    if (why != WHY_RETURN) Zv_CLEAR(retval);
+
+leave_frame:
+    if (tstate->use_tracing) retval = trace_frame_exit(tstate, f, why, retval);
+    if (f->f_exc_type != nullptr) reset_exc_info(tstate, f);
+    Zv_LeaveRecursiveCall();
+    tstate->frame = f->f_back;
+    return retval;
 }
-
-} // extern "C"
-
-/* Interim entry points until the evaluation loop lands: they fail cleanly. */
-extern "C" {
-
-static ZvObject *not_built()
-{
-    ZvErr_SetString(ZvExc_SystemError, "evaluation loop not built yet");
-    return nullptr;
-}
-
-ZvObject *ZvEval_EvalCodeEx(ZvCodeObject *, ZvObject *, ZvObject *, ZvObject **, int,
-                            ZvObject **, int, ZvObject **, int, ZvObject *)
-{
-    return not_built();
-}
-
-ZvObject *ZvEval_EvalCode(ZvCodeObject *, ZvObject *, ZvObject *) { return not_built(); }
-
-ZvObject *ZvEval_EvalFrame(struct _frame *) { return not_built(); }
-
-const char *ZvEval_GetFuncName(ZvObject *func) { return Zv_TYPE(func)->tp_name; }
-
-const char *ZvEval_GetFuncDesc(ZvObject *) { return " object"; }
 
 } // extern "C"

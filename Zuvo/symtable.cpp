@@ -7,10 +7,12 @@
 // (inside a class) and interned, so the code generator finds them under the
 // same key it computes.
 //
-// The walk (pass 1) visits the tree in source order, entering a new scope
-// for every funcdef, lambdef, classdef and generator expression; constant
-// false `if` branches are skipped exactly as the code generator skips them,
-// so both number the scopes identically.  When a scope is left, the names
+// The walk (pass 1) visits the tree in the order the code generator emits
+// it (source order, except that an assigned value comes before its targets
+// and a loop's sequence before its target), entering a new scope for every
+// funcdef, lambdef, classdef and generator expression; constant false `if`
+// branches are skipped exactly as the code generator skips them, so both
+// number the scopes identically.  When a scope is left, the names
 // free in its children are propagated outward (update_free_vars).
 // ZvSymtable_LoadSymbols later turns a scope's flags into a block's tables.
 //
@@ -21,6 +23,7 @@
 #include <string>
 
 #include "frontwarn.h"
+#include "nodequery.h"
 
 extern "C" {
 #include "symtable.h"
@@ -286,8 +289,10 @@ struct Walker {
         case expr_stmt: return do_expr_stmt(n);
         case del_stmt: return assign(CHILD(n, 1), 0);
         case for_stmt:
-            if (assign(CHILD(n, 1), 0) < 0) return -1;
-            return walk_children(n, 2);
+            // for_stmt: 'for' exprlist 'in' testlist ':' suite ['else' ':' suite]
+            // The sequence is evaluated before the target is assigned.
+            if (walk(CHILD(n, 3)) < 0 || assign(CHILD(n, 1), 0) < 0) return -1;
+            return walk_children(n, 4);
         case except_clause:
             if (NCH(n) > 1 && walk(CHILD(n, 1)) < 0) return -1;
             return NCH(n) == 4 ? assign(CHILD(n, 3), 0) : 0;
@@ -361,7 +366,7 @@ struct Walker {
         // if_stmt: 'if' test ':' suite ('elif' test ':' suite)* ['else' ':' suite]
         for (int i = 0; i + 3 < NCH(n); i += 4) {
             node *t = CHILD(n, i + 1), *body = CHILD(n, i + 3);
-            if (is_constant_false(t)) {
+            if (zv::node_is_constant_false(t)) {
                 if (!cur()->ste_generator && contains_yield(body)) cur()->ste_generator = 1;
                 continue;
             }
@@ -369,43 +374,6 @@ struct Walker {
         }
         if (NCH(n) % 4 == 3) return walk(CHILD(n, NCH(n) - 1));
         return 0;
-    }
-
-    // A number or string literal whose truth value is false, or __debug__
-    // when optimizing, reached through a chain of single-child nodes.
-    bool is_constant_false(node *n)
-    {
-        while (NCH(n) == 1 && ISNONTERMINAL(TYPE(n))) n = CHILD(n, 0);
-        if (TYPE(n) == NAME) return Zv_OptimizeFlag && !std::strcmp(STR(n), "__debug__");
-        if (TYPE(n) == NUMBER) return number_is_zero(STR(n));
-        if (TYPE(n) == STRING) return string_is_empty(STR(n));
-        if (TYPE(n) == atom) {
-            for (int i = 0; i < NCH(n); i++)
-                if (TYPE(CHILD(n, i)) != STRING || !string_is_empty(STR(CHILD(n, i)))) return false;
-            return NCH(n) > 0;
-        }
-        return false;
-    }
-
-    static bool number_is_zero(const char *s)
-    {
-        // Any spelling of zero: 0, 00, 0x0, 0L, 0.0, 0e5, 0j, .0 ...
-        bool hex = s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
-        const char *p = hex ? s + 2 : s;
-        for (; *p; p++) {
-            char c = *p;
-            if (c == 'e' || c == 'E') return true; // the mantissa was zero
-            if (c == 'l' || c == 'L' || c == 'j' || c == 'J') break;
-            if (c != '0' && c != '.') return false;
-        }
-        return true;
-    }
-
-    static bool string_is_empty(const char *s)
-    {
-        while (*s && *s != '\'' && *s != '"') s++; // skip the prefix
-        size_t n = std::strlen(s);
-        return n == 2 || n == 6;
     }
 
     // Whether a skipped suite contains a yield statement (not counting
@@ -507,9 +475,11 @@ struct Walker {
             if (assign(CHILD(n, 0), 0) < 0) return -1;
             return walk(CHILD(n, 2));
         }
+        // The value is evaluated before the targets, left to right.
+        if (walk(CHILD(n, NCH(n) - 1)) < 0) return -1;
         for (int i = 0; i < NCH(n) - 1; i += 2)
             if (assign(CHILD(n, i), 0) < 0) return -1;
-        return walk(CHILD(n, NCH(n) - 1));
+        return 0;
     }
 
     int do_atom(node *n)
@@ -565,7 +535,8 @@ struct Walker {
         if (TYPE(n) == list_iter) n = CHILD(n, 0);
         if (TYPE(n) == list_for) {
             // list_for: 'for' exprlist 'in' testlist_safe [list_iter]
-            if (assign(CHILD(n, 1), 0) < 0 || walk(CHILD(n, 3)) < 0) return -1;
+            // The sequence is evaluated before the target is assigned.
+            if (walk(CHILD(n, 3)) < 0 || assign(CHILD(n, 1), 0) < 0) return -1;
             return NCH(n) == 5 ? walk_list_iter(CHILD(n, 4)) : 0;
         }
         // list_if: 'if' test [list_iter]
@@ -590,8 +561,10 @@ struct Walker {
         if (TYPE(n) == gen_iter) n = CHILD(n, 0);
         if (TYPE(n) == gen_for) {
             // gen_for: 'for' exprlist 'in' test [gen_iter]
-            if (assign(CHILD(n, 1), 0) < 0) return -1;
+            // The outermost sequence belongs to the enclosing scope; an
+            // inner one is evaluated before its target is assigned.
             if (!outermost && walk(CHILD(n, 3)) < 0) return -1;
+            if (assign(CHILD(n, 1), 0) < 0) return -1;
             return NCH(n) == 5 ? walk_gen_iter(CHILD(n, 4), false) : 0;
         }
         // gen_if: 'if' test [gen_iter]
@@ -1067,3 +1040,52 @@ int ZvBlockSymbols_RefType(ZvBlockSymbols *b, const char *name)
 }
 
 } // extern "C"
+
+// --- Dead branches ------------------------------------------------------------
+
+namespace {
+
+// Any spelling of zero: 0, 00, 0x0, 0L, 0.0, 0e5, 0j, .0 ...  In a hex
+// literal every digit counts, 'e' included.
+bool number_is_zero(const char *s)
+{
+    bool hex = s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+    for (const char *p = hex ? s + 2 : s; *p; p++) {
+        char c = *p;
+        if (c == 'l' || c == 'L') break;
+        if (hex) {
+            if (c != '0') return false;
+            continue;
+        }
+        if (c == 'e' || c == 'E') return true; // the mantissa was zero
+        if (c == 'j' || c == 'J') break;
+        if (c != '0' && c != '.') return false;
+    }
+    return true;
+}
+
+// '' and "" and the triple-quoted forms, after any prefix.  Only the
+// triple-quoted empty literal has six characters with the quote tripled:
+// 'abcd' has six characters too.
+bool string_is_empty(const char *s)
+{
+    while (*s && *s != '\'' && *s != '"') s++; // skip the prefix
+    size_t n = std::strlen(s);
+    return n == 2 || (n == 6 && s[1] == s[0] && s[2] == s[0]);
+}
+
+} // namespace
+
+bool zv::node_is_constant_false(node *n)
+{
+    while (NCH(n) == 1 && ISNONTERMINAL(TYPE(n))) n = CHILD(n, 0);
+    if (TYPE(n) == NAME) return Zv_OptimizeFlag && !std::strcmp(STR(n), "__debug__");
+    if (TYPE(n) == NUMBER) return number_is_zero(STR(n));
+    if (TYPE(n) == STRING) return string_is_empty(STR(n));
+    if (TYPE(n) == atom) {
+        for (int i = 0; i < NCH(n); i++)
+            if (TYPE(CHILD(n, i)) != STRING || !string_is_empty(STR(CHILD(n, i)))) return false;
+        return NCH(n) > 0;
+    }
+    return false;
+}

@@ -59,11 +59,17 @@ void ignore_fatal_signals()
     sigaction(SIGXFSZ, &ignore, nullptr);
 }
 
-/* The __main__ module, where top-level code runs.  (Its __builtins__ entry
- * is stored here once the builtins module exists.) */
+/* The __main__ module, where top-level code runs, with the builtins module
+ * as its __builtins__. */
 void initmain()
 {
-    if (ZvImport_AddModule("__main__") == nullptr) Zv_FatalError("can't create __main__ module");
+    ZvObject *m = ZvImport_AddModule("__main__");
+    if (m == nullptr) Zv_FatalError("can't create __main__ module");
+    ZvObject *d = ZvModule_GetDict(m);
+    if (ZvDict_GetItemString(d, "__builtins__") != nullptr) return;
+    ZvObject *bimod = ZvDict_GetItemString(ZvThreadState_Get()->interp->modules, "__builtin__");
+    if (bimod == nullptr || ZvDict_SetItemString(d, "__builtins__", bimod) < 0)
+        Zv_FatalError("can't add __builtins__ to __main__");
 }
 
 /* The per-type free lists and caches, in an order where no step refills a
@@ -71,6 +77,7 @@ void initmain()
  * and frees a dictionary, so strings come before lists and dicts. */
 void free_type_caches()
 {
+    ZvFrame_Fini();
     ZvCFunction_Fini();
     ZvMethod_Fini();
     _Zv_ReleaseInternedStrings();
@@ -128,12 +135,18 @@ void Zv_InitializeEx(int install_sigs)
     if (ts == nullptr) Zv_FatalError("Zv_Initialize: can't make first thread");
     (void)ZvThreadState_Swap(ts);
 
-    /* Frames, unicode, the builtins and sys modules, the search path and
+    /* Unicode, the builtins and sys modules, the search path and
      * the import machinery join this sequence as they arrive. */
     _Zv_ReadyTypes();
+    _ZvFrame_Init();
     if (!_ZvInt_Init()) Zv_FatalError("Zv_Initialize: can't init ints");
     interp->modules = ZvDict_New();
     if (interp->modules == nullptr) Zv_FatalError("Zv_Initialize: can't make modules dictionary");
+    ZvObject *bimod = _ZvBuiltin_Init();
+    if (bimod == nullptr) Zv_FatalError("Zv_Initialize: can't initialize __builtin__");
+    interp->builtins = ZvModule_GetDict(bimod);
+    Zv_INCREF(interp->builtins);
+    if (_ZvSys_Init() == nullptr) Zv_FatalError("Zv_Initialize: can't initialize sys");
     _ZvExc_Init();
     if (install_sigs) ignore_fatal_signals();
     initmain();

@@ -513,9 +513,9 @@ int _Zv_CheckRecursiveCall(const char *where)
 }
 
 /* --- frame and hook queries ------------------------------------------------
- * Frames arrive with the evaluation loop.  Every query reads the current
- * frame through _ZvThreadState_GetFrame; while no frame can exist the
- * frame-dependent answers are the "no frame runs" ones. */
+ * Every query reads the current frame through _ZvThreadState_GetFrame;
+ * with no frame running the answers are those of the interpreter itself
+ * (its builtins, no globals or locals, unrestricted). */
 
 struct _frame *ZvEval_GetFrame(void)
 {
@@ -526,30 +526,46 @@ struct _frame *ZvEval_GetFrame(void)
 
 ZvObject *ZvEval_GetBuiltins(void)
 {
-    if (ZvEval_GetFrame() != nullptr) return nullptr; /* f_builtins: frames arrive later */
+    ZvFrameObject *current = ZvEval_GetFrame();
+    if (current != nullptr) return current->f_builtins;
     ZvThreadState *ts = ZvThreadState_GET();
     return ts == nullptr ? nullptr : ts->interp->builtins;
 }
 
 ZvObject *ZvEval_GetGlobals(void)
 {
-    return nullptr; /* f_globals of the current frame; no frame runs yet */
+    ZvFrameObject *current = ZvEval_GetFrame();
+    return current == nullptr ? nullptr : current->f_globals;
 }
 
+/* The fast locals are copied in first, so the mapping is up to date. */
 ZvObject *ZvEval_GetLocals(void)
 {
-    return nullptr; /* f_locals of the current frame; no frame runs yet */
+    ZvFrameObject *current = ZvEval_GetFrame();
+    if (current == nullptr) return nullptr;
+    ZvFrame_FastToLocals(current);
+    return current->f_locals;
 }
 
 int ZvEval_GetRestricted(void)
 {
-    return 0; /* f_restricted of the current frame; no frame runs yet */
+    ZvFrameObject *current = ZvEval_GetFrame();
+    return current == nullptr ? 0 : current->f_restricted;
 }
 
+/* Only the future bits pass from running code to code it compiles. */
 int ZvEval_MergeCompilerFlags(ZvCompilerFlags *cf)
 {
-    /* A running frame's future-division bit would be merged here. */
-    return cf->cf_flags != 0;
+    int result = cf->cf_flags != 0;
+    ZvFrameObject *current = ZvEval_GetFrame();
+    if (current != nullptr) {
+        int compilerflags = current->f_code->co_flags & CO_FUTURE_DIVISION;
+        if (compilerflags != 0) {
+            result = 1;
+            cf->cf_flags |= compilerflags;
+        }
+    }
+    return result;
 }
 
 void ZvEval_SetProfile(Zv_tracefunc func, ZvObject *arg)
@@ -593,8 +609,12 @@ ZvObject *ZvEval_GetCallStats(ZvObject *)
     Zv_RETURN_NONE; /* no call statistics are kept */
 }
 
-/* sys.stdout arrives with the sys module; nothing is ever owed a newline
- * before then. */
-int Zv_FlushLine(void) { return 0; }
+/* A print statement that ended with a comma owes sys.stdout a newline. */
+int Zv_FlushLine(void)
+{
+    ZvObject *f = ZvSys_GetObject("stdout");
+    if (f == nullptr || !ZvFile_SoftSpace(f, 0)) return 0;
+    return ZvFile_WriteString("\n", f);
+}
 
 } // extern "C"

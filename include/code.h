@@ -23,6 +23,13 @@ typedef struct {
     ZvObject *co_name;      /* string */
     int co_firstlineno;
     ZvObject *co_lnotab;    /* string of (address, line) increment pairs */
+    /* Private: 1 once the bytecode has been verified (before its first run),
+     * 0 until then. */
+    int co_zvverified;
+    /* Private: where a continue may land, found by verification: a tuple of
+     * (target, stack depth, block count) triples, flattened; NULL when the
+     * code has no CONTINUE_LOOP. */
+    ZvObject *co_zvcontinue;
 } ZvCodeObject;
 
 /* co_flags bits. */
@@ -59,11 +66,18 @@ ZvAPI_FUNC(ZvCodeObject *) ZvCode_New(int argcount, int nlocals, int stacksize, 
 /* The source line of the instruction at byte offset addr. */
 ZvAPI_FUNC(int) ZvCode_Addr2Line(ZvCodeObject *co, int addr);
 
-/* Checks that bytecode can run without reading or writing outside its
- * tables and its frame: every opcode valid, every argument in range, every
- * jump landing on an instruction inside the code, the value stack never
- * below its block's level nor above co_stacksize, at most 20 nested blocks.
- * 0 when sound; -1 with SystemError set otherwise. */
+/* A listing of the bytecode, one line per instruction: offset, opcode name,
+ * argument and, in parentheses, what the argument designates (constant,
+ * name, variable, comparison or jump target), as in
+ * "  0 LOAD_CONST 1 (5)".  For tests and debugging.  New string reference,
+ * or NULL with an error set. */
+ZvAPI_FUNC(ZvObject *) _ZvCode_Disassemble(ZvObject *code);
+
+/* Checks that the bytecode cannot read or write outside its tables and
+ * its frame: every opcode valid, every argument in range, every jump on an
+ * instruction, the value stack never below its block's level nor above
+ * co_stacksize, at most 20 nested blocks.  The evaluation loop calls it
+ * before a code object first runs.  0 when sound; -1 with SystemError set. */
 ZvAPI_FUNC(int) _ZvCode_Verify(ZvCodeObject *co);
 
 ZV_END_DECLS

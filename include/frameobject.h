@@ -54,6 +54,11 @@ ZvAPI_FUNC(ZvTryBlock *) ZvFrame_BlockPop(ZvFrameObject *f);
  * f_locals; errors are swallowed and a pending exception survives. */
 ZvAPI_FUNC(void) ZvFrame_FastToLocals(ZvFrameObject *f);
 ZvAPI_FUNC(void) ZvFrame_LocalsToFast(ZvFrameObject *f, int clear);
+/* Whether execution can continue at byte offset addr with this stack depth
+ * and block stack (a jump made by setting a frame's f_lineno): 1 if some
+ * path of the verified code arrives there in exactly that state. */
+ZvAPI_FUNC(int) _ZvCode_CanResumeAt(ZvCodeObject *co, int addr, int depth,
+                                    const ZvTryBlock *blocks, int nblocks);
 
 ZvAPI_FUNC(void) _ZvFrame_Init(void);
 ZvAPI_FUNC(void) ZvFrame_Fini(void);

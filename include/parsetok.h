@@ -40,6 +40,21 @@ ZvAPI_FUNC(node *) ZvParser_ParseFileFlags(FILE *fp, const char *filename, gramm
                                             int start, char *ps1, char *ps2,
                                             perrdetail *err_ret, int flags);
 
+
+/* The parser with the built-in grammar; a failure becomes an exception
+ * (ZvParser_SetError) and the result is NULL. */
+ZvAPI_FUNC(node *) ZvParser_SimpleParseStringFlags(const char *str, int start, int flags);
+ZvAPI_FUNC(node *) ZvParser_SimpleParseStringFlagsFilename(const char *str,
+                                                            const char *filename, int start,
+                                                            int flags);
+ZvAPI_FUNC(node *) ZvParser_SimpleParseFileFlags(FILE *fp, const char *filename, int start,
+                                                  int flags);
+#define ZvParser_SimpleParseString(str, start) ZvParser_SimpleParseStringFlags((str), (start), 0)
+#define ZvParser_SimpleParseFile(fp, name, start) ZvParser_SimpleParseFileFlags((fp), (name), (start), 0)
+/* Turns a parser error detail into the matching SyntaxError (or
+ * IndentationError, TabError, KeyboardInterrupt, MemoryError) and frees
+ * its text. */
+ZvAPI_FUNC(void) ZvParser_SetError(perrdetail *err);
 ZV_END_DECLS
 
 #endif /* ZVPARSETOK_H */

@@ -28,6 +28,9 @@ ZvAPI_FUNC(int) Zv_IsInitialized(void);
  * 0, or -1 when 32 are already registered. */
 ZvAPI_FUNC(int) Zv_AtExit(void (*func)(void));
 
+/* Creates the __builtin__ module (start-up); borrowed reference or NULL. */
+ZvAPI_FUNC(ZvObject *) _ZvBuiltin_Init(void);
+
 ZV_END_DECLS
 
 #endif /* ZVLIFECYCLE_H */

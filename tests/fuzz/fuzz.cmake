@@ -17,3 +17,11 @@ target_link_libraries(fuzz_frontend PRIVATE zuvo)
 if(EXISTS ${CMAKE_SOURCE_DIR}/include/symtable.h)
   target_compile_definitions(fuzz_frontend PRIVATE ZUVO_FUZZ_SYMTABLE)
 endif()
+
+# The marshal loader and the code objects it yields:
+#   cmake --build build/fuzz --target fuzz_marshal
+#   build/fuzz/fuzz_marshal -max_total_time=1800 tests/fuzz/marshal_corpus
+add_executable(fuzz_marshal ${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz_marshal.cpp)
+target_compile_options(fuzz_marshal PRIVATE -fsanitize=fuzzer)
+target_link_options(fuzz_marshal PRIVATE -fsanitize=fuzzer)
+target_link_libraries(fuzz_marshal PRIVATE zuvo)
