@@ -2,7 +2,7 @@
 // tables), through the C API.
 #include <string>
 
-#include "typetest.h"
+#include "codetest.h"
 
 namespace {
 
@@ -132,4 +132,58 @@ TEST_F(FuncTest, TypeTablesStaticMethodsAreStaticmethodObjects)
     Owned inst(zv_call(ZV_TYPE_OBJ(StaticHolder_Type)));
     Owned via_inst(zv_getattr(inst, "smeth"));
     EXPECT_EQ(R(zv_call(via_inst, {one.get()})), "(1,)");
+}
+
+TEST_F(FuncTest, FunctionsFromCodeObjects)
+{
+    CodeFields cf;
+    Owned doc(zv_string("the doc"));
+    cf.consts = {doc.get()};
+    cf.name = "fn";
+    Owned code((ZvObject *)cf.make());
+    CodeFields free_cf;
+    free_cf.freevars = {"x"};
+    free_cf.flags = CO_NESTED;
+    Owned free_code((ZvObject *)free_cf.make());
+    Owned globals(Zv_BuildValue("{s:s}", "__name__", "mod"));
+    Owned f(ZvFunction_New(code, globals));
+    ASSERT_NE(f.get(), nullptr);
+    EXPECT_EQ(ZvFunction_GetCode(f), code.get());
+    EXPECT_EQ(ZvFunction_GetGlobals(f), globals.get());
+    EXPECT_EQ(R(zv_getattr(f, "__doc__")), "'the doc'");
+    EXPECT_EQ(zv_str(ZvFunction_GetModule(f)), "mod");
+    EXPECT_EQ(ZvFunction_GetDefaults(f), nullptr);
+    EXPECT_EQ(ZvFunction_GetClosure(f), nullptr);
+    EXPECT_EQ(R(zv_call(f)), "'the doc'") << "the code returns its first constant";
+    EXPECT_EQ(R(ZvFunction_New(globals, globals)), "!bad argument to internal function");
+    EXPECT_EQ(ZvFunction_GetCode(globals), nullptr);
+    EXPECT_EQ(zv_error_text(), "bad argument to internal function");
+
+    Owned defs(zv_tuple({doc.get()})), list(ZvList_New(0)), cell(ZvCell_New(doc));
+    Owned closure(zv_tuple({cell.get()}));
+    EXPECT_EQ(ZvFunction_SetDefaults(f, defs), 0);
+    EXPECT_EQ(ZvFunction_GetDefaults(f), defs.get());
+    EXPECT_EQ(ZvFunction_SetDefaults(f, Zv_None), 0);
+    EXPECT_EQ(ZvFunction_GetDefaults(f), nullptr);
+    EXPECT_EQ(ZvFunction_SetDefaults(f, list), -1);
+    EXPECT_EQ(zv_error_text(), "non-tuple default args");
+    EXPECT_EQ(ZvFunction_SetClosure(f, list), -1);
+    EXPECT_EQ(zv_error_text(), "non-tuple closure");
+    // A closure must fit the code's free variables: the evaluation loop
+    // copies that many cells out of it.
+    EXPECT_EQ(ZvFunction_SetClosure(f, closure), -1);
+    EXPECT_EQ(zv_error_text(), "fn() requires a closure of length 0, not 1");
+    Owned g(ZvFunction_New(free_code, globals));
+    EXPECT_EQ(ZvFunction_SetClosure(g, Zv_None), -1);
+    EXPECT_EQ(zv_error_text(), "f() requires a closure of length 1, not 0");
+    EXPECT_EQ(ZvFunction_SetClosure(g, closure), 0);
+    EXPECT_EQ(ZvFunction_GetClosure(g), closure.get());
+
+    // Functions bind as methods.
+    Owned T(zv_class("T", {ZV_TYPE_OBJ(ZvBaseObject_Type)}, {{"m", f.get()}}));
+    Owned t(zv_call(T));
+    Owned m(zv_getattr(t, "m")), um(zv_getattr(T, "m"));
+    EXPECT_EQ(ZvMethod_GET_SELF(m.get()), t.get());
+    EXPECT_EQ(ZvMethod_GET_SELF(um.get()), nullptr);
+    EXPECT_EQ(R(zv_call(m)), "!fn() takes no arguments (1 given)");
 }
