@@ -86,7 +86,8 @@ void free_type_caches()
     ZvList_Fini();
     ZvDict_Fini();
     ZvInt_Fini();
-    /* Floats and unicode strings keep no free list yet. */
+    ZvFloat_Fini();
+    /* Unicode strings keep no free list yet. */
 }
 
 void call_exitfuncs()
