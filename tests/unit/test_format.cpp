@@ -187,8 +187,8 @@ TEST_F(FormatTest, CountsBeyondTheIntRange)
         {"%*d", "(2**40, 1)", "!TypeError: * wants int"},
         {"%.*d", "('x', 1)", "!TypeError: * wants int"},
         // Within the range but beyond any string: refused before allocating.
-        {"%2147483647d", "1", "!MemoryError: exceptions.MemoryError"},
-        {"%*s", "(2147483647, 'x')", "!MemoryError: exceptions.MemoryError"},
+        {"%2147483647d", "1", "!MemoryError: "},
+        {"%*s", "(2147483647, 'x')", "!MemoryError: "},
         {"%.2147483647d", "1", kIntTooLong},
         {"%.2147483647d", "1L", "!OverflowError: precision too large"},
         {"%.2147483647f", "1.0", kFloatTooLong},
