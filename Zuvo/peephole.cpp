@@ -106,6 +106,8 @@ private:
     int *addrmap_;
     int len_;
     int nops_ = 0; /* NOP instructions left by the rewrites */
+    static constexpr int kUnknown = -2, kMissing = -1;
+    int none_index_ = kUnknown; /* first None among the constants */
     ZvObject *consts_;
     ZvObject *names_;
 };
@@ -188,14 +190,17 @@ bool Pass::none_constant(int i)
     if (!ZvString_Check(name) || ZvString_GET_SIZE(name) != 4 ||
         memcmp(ZvString_AS_STRING(name), "None", 4) != 0)
         return false;
-    int n = ZvList_GET_SIZE(consts_);
-    for (int k = 0; k < n && k <= kMaxArg; k++) {
-        if (ZvList_GET_ITEM(consts_, k) != Zv_None) continue;
-        code_[i] = LOAD_CONST;
-        set_arg(i, k);
-        return true;
+    if (none_index_ == kUnknown) {
+        /* Found once: the pass appends only tuples, never None. */
+        none_index_ = kMissing;
+        int n = ZvList_GET_SIZE(consts_);
+        for (int k = 0; k < n && k <= kMaxArg && none_index_ == kMissing; k++)
+            if (ZvList_GET_ITEM(consts_, k) == Zv_None) none_index_ = k;
     }
-    return false;
+    if (none_index_ == kMissing) return false;
+    code_[i] = LOAD_CONST;
+    set_arg(i, none_index_);
+    return true;
 }
 
 /* BUILD_TUPLE n right after n constant loads (`loads` counts the loads
@@ -286,7 +291,7 @@ void Pass::thread_jump(int i)
     if (!is_unconditional(code_[t])) return;
     int dest = target(t);
     if (dest >= len_) return;
-    int op = code_[i] == JUMP_FORWARD ? JUMP_ABSOLUTE : code_[i];
+    int op = code_[i] == JUMP_FORWARD ? (int)JUMP_ABSOLUTE : (int)code_[i];
     int a = dest;
     if (is_relative_jump(op)) {
         a = dest - i - 3;

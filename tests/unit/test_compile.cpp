@@ -1130,7 +1130,8 @@ TEST_F(Compile, PeepholeRewrites)
          "LOAD_NAME c, JUMP_IF_FALSE >10, POP_TOP, JUMP_ABSOLUTE >6, POP_TOP, POP_BLOCK, "
          "JUMP_ABSOLUTE >3, POP_BLOCK"},
         // The name None is the None constant where the block has one.
-        {"x = None\n", 0, "LOAD_CONST None, STORE_NAME x"},
+        {"x = None; y = (None, 1)\n", 0,
+         "LOAD_CONST None, STORE_NAME x, LOAD_CONST (None, 1), STORE_NAME y"},
         {"def f():\n    return None\n", 1, "LOAD_CONST None, RETURN_VALUE"},
         {"lambda: None\n", 1, "LOAD_CONST None, RETURN_VALUE"},
         {"class C:\n    'd'\n    x = None\n", 1,
