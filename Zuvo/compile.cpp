@@ -219,8 +219,7 @@ ZvObject *make_code(Compiling *c)
     zv::Ref freevars(names_by_index(c->c_sym.c_freevars, ncells));
     zv::Ref filename(ZvString_InternFromString(c->c_filename ? c->c_filename : "???"));
     zv::Ref name(ZvString_InternFromString(c->c_name));
-    if (!consts || !varnames || !cellvars || !freevars || !filename || !name)
-        return nullptr;
+    if (!consts || !varnames || !cellvars || !freevars || !filename || !name) return nullptr;
     return (ZvObject *)ZvCode_New(c->c_sym.c_argcount, c->c_sym.c_nlocals, c->c_maxstacklevel,
                                   c->c_sym.c_flags, code.get(), consts.get(), names.get(),
                                   varnames.get(), freevars.get(), cellvars.get(), filename.get(),
