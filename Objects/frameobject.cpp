@@ -108,6 +108,12 @@ ZvFrameObject *ZvFrame_New(ZvThreadState *tstate, ZvCodeObject *code, ZvObject *
         ZvErr_BadInternalCall();
         return nullptr;
     }
+    return _ZvFrame_NewUnchecked(tstate, code, globals, locals);
+}
+
+ZvFrameObject *_ZvFrame_NewUnchecked(ZvThreadState *tstate, ZvCodeObject *code,
+                                     ZvObject *globals, ZvObject *locals)
+{
     ZvFrameObject *back = tstate->frame;
     ZvObject *builtins = frame_builtins(back, globals);
     if (builtins == nullptr) return nullptr;
@@ -142,7 +148,8 @@ ZvFrameObject *ZvFrame_New(ZvThreadState *tstate, ZvCodeObject *code, ZvObject *
     f->f_ncells = ncells;
     f->f_nfreevars = nfrees;
     f->f_stacksize = code->co_stacksize;
-    memset(f->f_localsplus, 0, (size_t)extras * sizeof(ZvObject *));
+    /* The value stack is not cleared: nothing reads above the stack top. */
+    memset(f->f_localsplus, 0, (size_t)(extras - code->co_stacksize) * sizeof(ZvObject *));
     f->f_valuestack = f->f_localsplus + (extras - code->co_stacksize);
     f->f_stacktop = f->f_valuestack;
 

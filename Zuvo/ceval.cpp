@@ -736,6 +736,8 @@ dispatch_opcode:
     TARGET(RETURN_VALUE) {
         retval = POP();
         why = WHY_RETURN;
+        /* With no block to unwind through, the frame simply ends. */
+        if (f->f_iblock == 0) goto frame_end;
         goto unwind;
     }
 
@@ -1298,6 +1300,7 @@ unwind:
     }
     if (why == WHY_NOT) DISPATCH();
 
+frame_end:
     /* The frame ends: nothing on its stack survives. */
     while (STACK_LEVEL() > 0) {
         v = POP();

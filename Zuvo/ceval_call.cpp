@@ -108,7 +108,7 @@ ZvObject *fast_function(ZvObject *func, ZvObject ***pp, int n, int na, int nk)
     if (argdefs == nullptr && co->co_argcount == n && nk == 0 &&
         co->co_flags == (CO_OPTIMIZED | CO_NEWLOCALS | CO_NOFREE)) {
         ZvThreadState *ts = ZvThreadState_GET();
-        ZvFrameObject *f = ZvFrame_New(ts, co, globals, nullptr);
+        ZvFrameObject *f = _ZvFrame_NewUnchecked(ts, co, globals, nullptr);
         if (f == nullptr) return nullptr;
         ZvObject **stack = (*pp) - n;
         for (int i = 0; i < n; i++) {
@@ -209,16 +209,20 @@ ZvObject *call_function(ZvObject ***pp_stack, int oparg)
     int nk = (oparg >> 8) & 0xff;
     int n = na + 2 * nk;
     ZvObject **pfunc = (*pp_stack) - n - 1;
+    ZvObject *func = *pfunc;
     ZvObject *x;
-    if (ZvCFunction_Check(*pfunc) && nk == 0) {
-        x = call_builtin(*pfunc, pp_stack, na);
+    if (ZvCFunction_Check(func) && nk == 0) {
+        x = call_builtin(func, pp_stack, na);
+    } else if (ZvFunction_Check(func)) {
+        /* The callable's stack slot keeps it alive through the call. */
+        x = fast_function(func, pp_stack, n, na, nk);
     } else {
-        zv::Ref func(unpack_bound_method(pfunc, &na));
+        zv::Ref callee(unpack_bound_method(pfunc, &na));
         n = na + 2 * nk;
-        if (ZvFunction_Check(func.get()))
-            x = fast_function(func.get(), pp_stack, n, na, nk);
+        if (ZvFunction_Check(callee.get()))
+            x = fast_function(callee.get(), pp_stack, n, na, nk);
         else
-            x = do_call(func.get(), pp_stack, na, nk);
+            x = do_call(callee.get(), pp_stack, na, nk);
     }
     pop_through(pp_stack, pfunc);
     return x;
@@ -270,7 +274,8 @@ namespace {
 /* The lowest address this thread's evaluation may reach, with room left
  * below it for the native code that a frame calls (error reports,
  * compilation, deep native recursion guarded by its own counts). */
-thread_local const char *stack_floor = nullptr;
+/* Initial-exec: the general TLS model costs a library call per access. */
+__attribute__((tls_model("initial-exec"))) thread_local const char *stack_floor = nullptr;
 
 const char *compute_stack_floor()
 {
@@ -477,13 +482,14 @@ ZvObject *ZvEval_EvalCodeEx(ZvCodeObject *co, ZvObject *globals, ZvObject *local
         ZvErr_SetString(ZvExc_SystemError, "ZvEval_EvalCodeEx: NULL globals");
         return nullptr;
     }
-    if (co == nullptr || !ZvCode_Check(co) || !ZvDict_Check(globals) || argcount < 0 ||
+    if (co == nullptr || !ZvCode_Check(co) || !ZvDict_Check(globals) ||
+        (locals != nullptr && !ZvMapping_Check(locals)) || argcount < 0 ||
         kwcount < 0 || defcount < 0) {
         ZvErr_BadInternalCall();
         return nullptr;
     }
     ZvThreadState *ts = ZvThreadState_GET();
-    ZvFrameObject *f = ZvFrame_New(ts, co, globals, locals);
+    ZvFrameObject *f = _ZvFrame_NewUnchecked(ts, co, globals, locals);
     if (f == nullptr) return nullptr;
 
     ZvObject *retval = nullptr;

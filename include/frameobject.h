@@ -48,6 +48,11 @@ ZvAPI_DATA(ZvTypeObject) ZvFrame_Type;
  * as the current frame.  New reference or NULL. */
 ZvAPI_FUNC(ZvFrameObject *) ZvFrame_New(ZvThreadState *tstate, ZvCodeObject *code,
                                         ZvObject *globals, ZvObject *locals);
+/* ZvFrame_New for callers whose arguments are known sound (the evaluation
+ * loop's calls): code is a code object, globals a dict, locals NULL or a
+ * mapping. */
+ZvAPI_FUNC(ZvFrameObject *) _ZvFrame_NewUnchecked(ZvThreadState *tstate, ZvCodeObject *code,
+                                                  ZvObject *globals, ZvObject *locals);
 ZvAPI_FUNC(void) ZvFrame_BlockSetup(ZvFrameObject *f, int type, int handler, int level);
 ZvAPI_FUNC(ZvTryBlock *) ZvFrame_BlockPop(ZvFrameObject *f);
 /* Copy between the fast slots (locals, cells, free variables) and
