@@ -1134,13 +1134,8 @@ static ZvGetSetDef object_getsets[] = {
 
 /* --- pickling support ----------------------------------------------------- */
 
-/* The pickling helpers live in the library module copy_reg; importing it
- * needs the import system. */
-static ZvObject *import_copy_reg(void)
-{
-    ZvErr_SetString(ZvExc_ImportError, "No module named copy_reg");
-    return nullptr;
-}
+/* The pickling helpers live in the library module copy_reg. */
+static ZvObject *import_copy_reg(void) { return ZvImport_ImportModule("copy_reg"); }
 
 static ZvObject *copy_reg_call(const char *func, ZvObject *args)
 {

@@ -159,12 +159,16 @@ std::string class_name(ZvObject *type)
     return text_of(type); // a string exception
 }
 
-int innermost_line(ZvObject *tb)
+// The line of the script the exception left: the innermost traceback entry
+// in the script's own file (an error raised inside a library module is
+// reported where the script called it).
+int innermost_line(ZvObject *tb, const char *path)
 {
     int line = 0;
-    while (tb != nullptr && ZvTraceBack_Check(tb)) {
-        line = ((ZvTracebackObject *)tb)->tb_lineno;
-        tb = (ZvObject *)((ZvTracebackObject *)tb)->tb_next;
+    for (; tb != nullptr && ZvTraceBack_Check(tb); tb = (ZvObject *)((ZvTracebackObject *)tb)->tb_next) {
+        auto *t = (ZvTracebackObject *)tb;
+        ZvObject *file = t->tb_frame->f_code->co_filename;
+        if (ZvString_Check(file) && strcmp(ZvString_AS_STRING(file), path) == 0) line = t->tb_lineno;
     }
     return line;
 }
@@ -213,7 +217,7 @@ int main(int argc, char **argv)
         std::string name = class_name(type);
         std::string message = text_of(value);
         got_error = message.empty() ? name : name + ": " + message;
-        error_line = innermost_line(tb);
+        error_line = innermost_line(tb, path);
         bool match = !ex.error.empty() &&
                      (got_error == ex.error || (ex.error.find(':') == std::string::npos &&
                                                 name == ex.error));

@@ -501,9 +501,9 @@ TEST_F(ReentrantTest, PicklingHoldsTheSlotNamesItReads)
     ASSERT_EQ(ZvObject_SetAttrString(cls, "__slotnames__", names), 0);
     slotnames_list = names;
     Owned inst(zv_call(cls)), two(zv_int(2));
-    // The state is gathered before the helper module is needed.
-    EXPECT_EQ(zv_callattr(inst, "__reduce_ex__", {two.get()}), nullptr);
-    EXPECT_EQ(zv_error_text(), "No module named copy_reg");
+    // The state is gathered while __getattr__ empties the names being read.
+    Owned reduced(zv_callattr(inst, "__reduce_ex__", {two.get()}));
+    EXPECT_NE(reduced.get(), nullptr) << zv_error_text();
     EXPECT_EQ(ZvList_GET_SIZE(names.get()), 0);
     slotnames_list = nullptr;
 }
