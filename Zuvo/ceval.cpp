@@ -141,21 +141,67 @@ inline bool ticker_expired()
     return t < 0;
 }
 
-/* Integer fast paths: the sum or difference as a new int, or NULL when it
- * overflows (the caller then takes the general path, which promotes). */
-inline ZvObject *int_add(ZvObject *v, ZvObject *w)
+/* Arithmetic on exact ints and floats done here, giving what the number
+ * protocol would give (int results that overflow, zero divisors, classic
+ * division with its warnings and everything else take the general path:
+ * the result is then NULL, with no error set). */
+enum class Arith { Add, Sub, Mul, Mod, TrueDiv, ClassicDiv };
+
+inline ZvObject *int_arith(Arith op, int32_t a, int32_t b)
 {
     int32_t r;
-    if (__builtin_add_overflow(ZvInt_AS_LONG(v), ZvInt_AS_LONG(w), &r)) return nullptr;
-    return ZvInt_FromLong(r);
+    switch (op) {
+    case Arith::Add:
+        if (__builtin_add_overflow(a, b, &r)) return nullptr;
+        return ZvInt_FromLong(r);
+    case Arith::Sub:
+        if (__builtin_sub_overflow(a, b, &r)) return nullptr;
+        return ZvInt_FromLong(r);
+    case Arith::Mul:
+        if (__builtin_mul_overflow(a, b, &r)) return nullptr;
+        return ZvInt_FromLong(r);
+    case Arith::Mod:
+        /* The remainder takes the divisor's sign. */
+        if (b == 0 || (a == INT32_MIN && b == -1)) return nullptr;
+        r = a % b;
+        if (r != 0 && ((r ^ b) < 0)) r += b;
+        return ZvInt_FromLong(r);
+    default:
+        return nullptr;
+    }
 }
 
-inline ZvObject *int_sub(ZvObject *v, ZvObject *w)
+inline ZvObject *arith_fast(Arith op, ZvObject *v, ZvObject *w)
 {
-    int32_t r;
-    if (__builtin_sub_overflow(ZvInt_AS_LONG(v), ZvInt_AS_LONG(w), &r)) return nullptr;
-    return ZvInt_FromLong(r);
+    if (ZvInt_CheckExact(v) && ZvInt_CheckExact(w))
+        return int_arith(op, ZvInt_AS_LONG(v), ZvInt_AS_LONG(w));
+    double a, b;
+    if (ZvFloat_CheckExact(v))
+        a = ZvFloat_AS_DOUBLE(v);
+    else if (ZvInt_CheckExact(v) && ZvFloat_CheckExact(w))
+        a = ZvInt_AS_LONG(v);
+    else
+        return nullptr;
+    if (ZvFloat_CheckExact(w))
+        b = ZvFloat_AS_DOUBLE(w);
+    else if (ZvInt_CheckExact(w))
+        b = ZvInt_AS_LONG(w);
+    else
+        return nullptr;
+    switch (op) {
+    case Arith::Add: return ZvFloat_FromDouble(a + b);
+    case Arith::Sub: return ZvFloat_FromDouble(a - b);
+    case Arith::Mul: return ZvFloat_FromDouble(a * b);
+    case Arith::ClassicDiv:
+        if (Zv_DivisionWarningFlag >= 2) return nullptr;
+        [[fallthrough]];
+    case Arith::TrueDiv:
+        if (b == 0.0) return nullptr;
+        return ZvFloat_FromDouble(a / b);
+    default: return nullptr;
+    }
 }
+
 
 /* COMPARE_OP of two exact ints for the ordering and identity codes. */
 inline bool int_compare(int op, ZvObject *v, ZvObject *w)
@@ -170,6 +216,20 @@ inline bool int_compare(int op, ZvObject *v, ZvObject *w)
     case ZvCmp_GE: return a >= b;
     case ZvCmp_IS: return v == w;
     default: return v != w; /* ZvCmp_IS_NOT */
+    }
+}
+
+/* COMPARE_OP of two exact floats for the ordering codes: the comparisons
+ * the float type itself makes (a NaN compares false, but unequal). */
+inline bool float_compare(int op, double a, double b)
+{
+    switch (op) {
+    case ZvCmp_LT: return a < b;
+    case ZvCmp_LE: return a <= b;
+    case ZvCmp_EQ: return a == b;
+    case ZvCmp_NE: return a != b;
+    case ZvCmp_GT: return a > b;
+    default: return a >= b; /* ZvCmp_GE */
     }
 }
 
@@ -474,63 +534,61 @@ dispatch_opcode:
         DISPATCH();
     }
 
-    BINARY_OP(BINARY_POWER, ZvNumber_Power(v, w, Zv_None))
-    BINARY_OP(BINARY_MULTIPLY, ZvNumber_Multiply(v, w))
-    BINARY_OP(BINARY_DIVIDE,
-              _Zv_QnewFlag ? ZvNumber_TrueDivide(v, w) : ZvNumber_Divide(v, w))
-    BINARY_OP(BINARY_TRUE_DIVIDE, ZvNumber_TrueDivide(v, w))
-    BINARY_OP(BINARY_FLOOR_DIVIDE, ZvNumber_FloorDivide(v, w))
-    BINARY_OP(BINARY_MODULO, ZvNumber_Remainder(v, w))
-    BINARY_OP(BINARY_LSHIFT, ZvNumber_Lshift(v, w))
-    BINARY_OP(BINARY_RSHIFT, ZvNumber_Rshift(v, w))
-    BINARY_OP(BINARY_AND, ZvNumber_And(v, w))
-    BINARY_OP(BINARY_XOR, ZvNumber_Xor(v, w))
-    BINARY_OP(BINARY_OR, ZvNumber_Or(v, w))
-    BINARY_OP(INPLACE_POWER, ZvNumber_InPlacePower(v, w, Zv_None))
-    BINARY_OP(INPLACE_MULTIPLY, ZvNumber_InPlaceMultiply(v, w))
-    BINARY_OP(INPLACE_DIVIDE, _Zv_QnewFlag ? ZvNumber_InPlaceTrueDivide(v, w)
-                                           : ZvNumber_InPlaceDivide(v, w))
-    BINARY_OP(INPLACE_TRUE_DIVIDE, ZvNumber_InPlaceTrueDivide(v, w))
-    BINARY_OP(INPLACE_FLOOR_DIVIDE, ZvNumber_InPlaceFloorDivide(v, w))
-    BINARY_OP(INPLACE_MODULO, ZvNumber_InPlaceRemainder(v, w))
-    BINARY_OP(INPLACE_LSHIFT, ZvNumber_InPlaceLshift(v, w))
-    BINARY_OP(INPLACE_RSHIFT, ZvNumber_InPlaceRshift(v, w))
-    BINARY_OP(INPLACE_AND, ZvNumber_InPlaceAnd(v, w))
-    BINARY_OP(INPLACE_XOR, ZvNumber_InPlaceXor(v, w))
-    BINARY_OP(INPLACE_OR, ZvNumber_InPlaceOr(v, w))
-
-/* Addition and subtraction share their fast paths between the binary and
- * in-place forms. */
-#define ADD_OP(op, generic)                                                   \
+/* Operators with fast paths for exact ints and floats (arith_fast). */
+#define ARITH_OP(op, kind, generic)                                           \
     TARGET(op)                                                                \
     {                                                                         \
         w = POP();                                                            \
         v = TOP();                                                            \
-        if (ZvInt_CheckExact(v) && ZvInt_CheckExact(w)) {                     \
-            x = int_add(v, w);                                                \
-            if (x == nullptr) x = generic(v, w);                              \
-        } else if (ZvString_CheckExact(v) && ZvString_CheckExact(w)) {        \
-            x = string_concatenate(v, w, f, next_instr);                      \
-            Zv_DECREF(w);                                                     \
-            SET_TOP(x);                                                       \
-            if (x == nullptr) goto error;                                     \
-            DISPATCH();                                                       \
-        } else {                                                              \
-            x = generic(v, w);                                                \
-        }                                                                     \
+        x = arith_fast(kind, v, w);                                           \
+        if (x == nullptr) x = generic;                                        \
         Zv_DECREF(v);                                                         \
         Zv_DECREF(w);                                                         \
         SET_TOP(x);                                                           \
         if (x == nullptr) goto error;                                         \
         DISPATCH();                                                           \
     }
-#define SUB_OP(op, generic)                                                   \
+
+    BINARY_OP(BINARY_POWER, ZvNumber_Power(v, w, Zv_None))
+    ARITH_OP(BINARY_MULTIPLY, Arith::Mul, ZvNumber_Multiply(v, w))
+    ARITH_OP(BINARY_DIVIDE, _Zv_QnewFlag ? Arith::TrueDiv : Arith::ClassicDiv,
+             _Zv_QnewFlag ? ZvNumber_TrueDivide(v, w) : ZvNumber_Divide(v, w))
+    ARITH_OP(BINARY_TRUE_DIVIDE, Arith::TrueDiv, ZvNumber_TrueDivide(v, w))
+    BINARY_OP(BINARY_FLOOR_DIVIDE, ZvNumber_FloorDivide(v, w))
+    ARITH_OP(BINARY_MODULO, Arith::Mod, ZvNumber_Remainder(v, w))
+    BINARY_OP(BINARY_LSHIFT, ZvNumber_Lshift(v, w))
+    BINARY_OP(BINARY_RSHIFT, ZvNumber_Rshift(v, w))
+    BINARY_OP(BINARY_AND, ZvNumber_And(v, w))
+    BINARY_OP(BINARY_XOR, ZvNumber_Xor(v, w))
+    BINARY_OP(BINARY_OR, ZvNumber_Or(v, w))
+    BINARY_OP(INPLACE_POWER, ZvNumber_InPlacePower(v, w, Zv_None))
+    ARITH_OP(INPLACE_MULTIPLY, Arith::Mul, ZvNumber_InPlaceMultiply(v, w))
+    ARITH_OP(INPLACE_DIVIDE, _Zv_QnewFlag ? Arith::TrueDiv : Arith::ClassicDiv,
+             _Zv_QnewFlag ? ZvNumber_InPlaceTrueDivide(v, w) : ZvNumber_InPlaceDivide(v, w))
+    ARITH_OP(INPLACE_TRUE_DIVIDE, Arith::TrueDiv, ZvNumber_InPlaceTrueDivide(v, w))
+    BINARY_OP(INPLACE_FLOOR_DIVIDE, ZvNumber_InPlaceFloorDivide(v, w))
+    ARITH_OP(INPLACE_MODULO, Arith::Mod, ZvNumber_InPlaceRemainder(v, w))
+    BINARY_OP(INPLACE_LSHIFT, ZvNumber_InPlaceLshift(v, w))
+    BINARY_OP(INPLACE_RSHIFT, ZvNumber_InPlaceRshift(v, w))
+    BINARY_OP(INPLACE_AND, ZvNumber_InPlaceAnd(v, w))
+    BINARY_OP(INPLACE_XOR, ZvNumber_InPlaceXor(v, w))
+    BINARY_OP(INPLACE_OR, ZvNumber_InPlaceOr(v, w))
+
+/* Addition also concatenates strings, reusing the left one's storage when
+ * the result is stored back where it came from. */
+#define ADD_OP(op, generic)                                                   \
     TARGET(op)                                                                \
     {                                                                         \
         w = POP();                                                            \
         v = TOP();                                                            \
-        x = nullptr;                                                          \
-        if (ZvInt_CheckExact(v) && ZvInt_CheckExact(w)) x = int_sub(v, w);    \
+        if (ZvString_CheckExact(v) && ZvString_CheckExact(w)) {               \
+            x = string_concatenate(v, w, f, next_instr);                      \
+            Zv_DECREF(w);                                                     \
+            SET_TOP(x);                                                       \
+            if (x == nullptr) goto error;                                     \
+            DISPATCH();                                                       \
+        }                                                                     \
+        x = arith_fast(Arith::Add, v, w);                                     \
         if (x == nullptr) x = generic(v, w);                                  \
         Zv_DECREF(v);                                                         \
         Zv_DECREF(w);                                                         \
@@ -541,8 +599,8 @@ dispatch_opcode:
 
     ADD_OP(BINARY_ADD, ZvNumber_Add)
     ADD_OP(INPLACE_ADD, ZvNumber_InPlaceAdd)
-    SUB_OP(BINARY_SUBTRACT, ZvNumber_Subtract)
-    SUB_OP(INPLACE_SUBTRACT, ZvNumber_InPlaceSubtract)
+    ARITH_OP(BINARY_SUBTRACT, Arith::Sub, ZvNumber_Subtract(v, w))
+    ARITH_OP(INPLACE_SUBTRACT, Arith::Sub, ZvNumber_InPlaceSubtract(v, w))
 
     TARGET(BINARY_SUBSCR) {
         w = POP();
@@ -617,6 +675,20 @@ dispatch_opcode:
         v = SECOND();
         u = THIRD();
         STACKADJ(-3);
+        if (ZvList_CheckExact(v) && ZvInt_CheckExact(w)) {
+            /* An item of a list by an index inside it: the value's reference
+             * goes straight into the list. */
+            int32_t i = ZvInt_AS_LONG(w);
+            if (i < 0) i += ZvList_GET_SIZE(v);
+            if (i >= 0 && i < ZvList_GET_SIZE(v)) {
+                x = ZvList_GET_ITEM(v, i);
+                ZvList_SET_ITEM(v, i, u);
+                Zv_DECREF(x);
+                Zv_DECREF(v);
+                Zv_DECREF(w);
+                DISPATCH();
+            }
+        }
         err = ZvObject_SetItem(v, w, u);
         Zv_DECREF(u);
         Zv_DECREF(v);
@@ -1037,6 +1109,9 @@ dispatch_opcode:
         v = TOP();
         if (ZvInt_CheckExact(w) && ZvInt_CheckExact(v) && int_fast_cmp_op(oparg)) {
             x = int_compare(oparg, v, w) ? Zv_True : Zv_False;
+            Zv_INCREF(x);
+        } else if (ZvFloat_CheckExact(w) && ZvFloat_CheckExact(v) && oparg <= ZvCmp_GE) {
+            x = float_compare(oparg, ZvFloat_AS_DOUBLE(v), ZvFloat_AS_DOUBLE(w)) ? Zv_True : Zv_False;
             Zv_INCREF(x);
         } else {
             x = cmp_outcome(oparg, v, w);
