@@ -190,6 +190,7 @@ ZvCodeObject *ZvCode_New(int argcount, int nlocals, int stacksize, int flags, Zv
      * that are only stored, compared or marshalled need not be runnable. */
     co->co_zvverified = 0;
     co->co_zvcontinue = nullptr;
+    co->co_zvcache = nullptr;
     return co;
 }
 
@@ -288,6 +289,7 @@ void code_dealloc(ZvObject *op)
     Zv_XDECREF(co->co_name);
     Zv_XDECREF(co->co_lnotab);
     Zv_XDECREF(co->co_zvcontinue);
+    ZvMem_Free(co->co_zvcache);
     ZvObject_Del(co);
 }
 

@@ -55,6 +55,11 @@ static bool ensure_dummy()
     return dummy != nullptr;
 }
 
+/* A fresh mapping tag (see ma_tag): one counter for every dictionary, so
+ * no two states of any two dictionaries share a tag. */
+static uint64_t tag_counter = 0;
+static inline void new_tag(ZvDictObject *mp) { mp->ma_tag = ++tag_counter; }
+
 static void empty_to_minsize(ZvDictObject *mp)
 {
     memset(mp->ma_smalltable, 0, sizeof(mp->ma_smalltable));
@@ -62,6 +67,7 @@ static void empty_to_minsize(ZvDictObject *mp)
     mp->ma_table = mp->ma_smalltable;
     mp->ma_mask = ZvDict_MINSIZE - 1;
     mp->ma_version++;
+    new_tag(mp);
 }
 
 ZvObject *ZvDict_New(void)
@@ -203,6 +209,7 @@ static void insertdict(ZvDictObject *mp, ZvObject *key, Zv_hash_t hash, ZvObject
         /* Present: the dictionary keeps its own key object. */
         ZvObject *old_value = ep->me_value;
         ep->me_value = value;
+        new_tag(mp);
         Zv_DECREF(old_value);
         Zv_DECREF(key);
         return;
@@ -216,6 +223,7 @@ static void insertdict(ZvDictObject *mp, ZvObject *key, Zv_hash_t hash, ZvObject
     ep->me_value = value;
     mp->ma_used++;
     mp->ma_version++;
+    new_tag(mp);
 }
 
 /* Stores an entry known to be absent into a table without dummies: the
@@ -362,6 +370,7 @@ int ZvDict_DelItem(ZvObject *op, ZvObject *key)
     ep->me_value = nullptr;
     mp->ma_used--;
     mp->ma_version++;
+    new_tag(mp);
     /* The slot is consistent before anything user-visible runs. */
     Zv_DECREF(old_value);
     Zv_DECREF(old_key);
@@ -1138,6 +1147,7 @@ static ZvObject *dict_pop(ZvObject *op, ZvObject *args)
     ep->me_value = nullptr;
     mp->ma_used--;
     mp->ma_version++;
+    new_tag(mp);
     Zv_DECREF(old_key);
     return old_value; /* the slot's reference passes to the caller */
 }
@@ -1173,6 +1183,7 @@ static ZvObject *dict_popitem(ZvObject *op, ZvObject *)
     ep->me_value = nullptr;
     mp->ma_used--;
     mp->ma_version++;
+    new_tag(mp);
     table[0].me_hash = i + 1;
     return res.release();
 }

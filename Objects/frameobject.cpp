@@ -149,7 +149,8 @@ ZvFrameObject *_ZvFrame_NewUnchecked(ZvThreadState *tstate, ZvCodeObject *code,
     f->f_nfreevars = nfrees;
     f->f_stacksize = code->co_stacksize;
     /* The value stack is not cleared: nothing reads above the stack top. */
-    memset(f->f_localsplus, 0, (size_t)(extras - code->co_stacksize) * sizeof(ZvObject *));
+    for (ZvObject **p = f->f_localsplus, **end = p + (extras - code->co_stacksize); p < end; p++)
+        *p = nullptr;
     f->f_valuestack = f->f_localsplus + (extras - code->co_stacksize);
     f->f_stacktop = f->f_valuestack;
 

@@ -219,6 +219,64 @@ inline bool int_compare(int op, ZvObject *v, ZvObject *w)
     }
 }
 
+/* What LOAD_GLOBAL found, per name of the code: the dictionaries it looked
+ * in, their mapping tags then, and the value (borrowed: while a dictionary
+ * keeps its tag it keeps its values).  A name found in the globals does not
+ * depend on the builtins (builtins NULL). */
+struct GlobalCacheEntry {
+    ZvObject *globals;
+    uint64_t globals_tag;
+    ZvObject *builtins;
+    uint64_t builtins_tag;
+    ZvObject *value;
+};
+
+inline uint64_t dict_tag(ZvObject *d) { return ((ZvDictObject *)d)->ma_tag; }
+
+inline ZvObject *cached_global(ZvCodeObject *co, int i, ZvObject *globals, ZvObject *builtins)
+{
+    auto *cache = (GlobalCacheEntry *)co->co_zvcache;
+    if (cache == nullptr) return nullptr;
+    const GlobalCacheEntry &e = cache[i];
+    if (e.globals != globals || e.globals_tag != dict_tag(globals)) return nullptr;
+    if (e.builtins != nullptr && (e.builtins != builtins || e.builtins_tag != dict_tag(builtins)))
+        return nullptr;
+    return e.value;
+}
+
+/* Remembers a global found by the full lookup; out of memory, nothing is
+ * remembered. */
+void remember_global(ZvCodeObject *co, int i, ZvObject *globals, ZvObject *builtins,
+                     bool in_builtins, ZvObject *value)
+{
+    if (co->co_zvcache == nullptr) {
+        size_t n = (size_t)ZvTuple_GET_SIZE(co->co_names);
+        co->co_zvcache = ZvMem_Malloc(n * sizeof(GlobalCacheEntry));
+        if (co->co_zvcache == nullptr) {
+            ZvErr_Clear();
+            return;
+        }
+        memset(co->co_zvcache, 0, n * sizeof(GlobalCacheEntry));
+    }
+    GlobalCacheEntry &e = ((GlobalCacheEntry *)co->co_zvcache)[i];
+    e.globals = globals;
+    e.globals_tag = dict_tag(globals);
+    e.builtins = in_builtins ? builtins : nullptr;
+    e.builtins_tag = in_builtins ? dict_tag(builtins) : 0;
+    e.value = value;
+}
+
+/* A plain dictionary lookup of an exact string with its hash cached: the
+ * slot the hash points at first, where a name usually is, and the full
+ * probe otherwise. */
+inline ZvObject *dict_lookup_name(ZvObject *dict, ZvObject *name, Zv_hash_t hash)
+{
+    auto *d = (ZvDictObject *)dict;
+    ZvDictEntry *ep = &d->ma_table[(uint32_t)hash & (uint32_t)d->ma_mask];
+    if (ep->me_key == name) return ep->me_value;
+    return d->ma_lookup(d, name, hash)->me_value;
+}
+
 /* COMPARE_OP of two exact floats for the ordering codes: the comparisons
  * the float type itself makes (a NaN compares false, but unequal). */
 inline bool float_compare(int op, double a, double b)
@@ -252,9 +310,12 @@ ZvObject *ZvEval_EvalFrame(ZvFrameObject *f)
     if (f == nullptr) return nullptr;
 
     ZvThreadState *tstate = ZvThreadState_GET();
-    if (Zv_EnterRecursiveCall("")) return nullptr;
-    if (!native_stack_ok()) {
-        Zv_LeaveRecursiveCall();
+    if (++tstate->recursion_depth > _Zv_CheckRecursionLimit && _Zv_CheckRecursiveCall(""))
+        return nullptr;
+    /* Shallow evaluation cannot exhaust the native stack (the floor keeps a
+     * wide margin), so only deeper levels measure it. */
+    if (tstate->recursion_depth > 50 && !native_stack_ok()) {
+        --tstate->recursion_depth;
         return nullptr;
     }
     tstate->frame = f;
@@ -1010,17 +1071,24 @@ dispatch_opcode:
     }
 
     TARGET(LOAD_GLOBAL) {
+        x = cached_global(co, oparg, f->f_globals, f->f_builtins);
+        if (x != nullptr) {
+            Zv_INCREF(x);
+            PUSH(x);
+            DISPATCH();
+        }
         w = GETITEM(names, oparg);
         if (ZvString_CheckExact(w)) {
             Zv_hash_t hash = ((ZvStringObject *)w)->ob_shash;
             if (hash != -1) {
-                auto *d = (ZvDictObject *)f->f_globals;
-                x = d->ma_lookup(d, w, hash)->me_value;
+                bool in_builtins = false;
+                x = dict_lookup_name(f->f_globals, w, hash);
                 if (x == nullptr) {
-                    d = (ZvDictObject *)f->f_builtins;
-                    x = d->ma_lookup(d, w, hash)->me_value;
+                    x = dict_lookup_name(f->f_builtins, w, hash);
+                    in_builtins = true;
                 }
                 if (x != nullptr) {
+                    remember_global(co, oparg, f->f_globals, f->f_builtins, in_builtins, x);
                     Zv_INCREF(x);
                     PUSH(x);
                     DISPATCH();

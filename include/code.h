@@ -30,6 +30,9 @@ typedef struct {
      * (target, stack depth, block count) triples, flattened; NULL when the
      * code has no CONTINUE_LOOP. */
     ZvObject *co_zvcontinue;
+    /* Private: what LOAD_GLOBAL found for each name, made on first use and
+     * checked against the dictionaries' mapping tags; NULL until then. */
+    void *co_zvcache;
 } ZvCodeObject;
 
 /* co_flags bits. */

@@ -35,6 +35,12 @@ struct _dictobject {
      * ran code sees from it whether the slots it already passed can still
      * be trusted.  Wraps harmlessly. */
     uint32_t ma_version;
+    /* A tag that changes with every change to the mapping (a key added,
+     * removed or given another value, a clear), drawn from one counter for
+     * all dictionaries: the same dictionary with the same tag maps exactly as
+     * before, so the evaluation loop can keep what it found in one.  64 bits:
+     * never reused. */
+    uint64_t ma_tag;
 };
 
 ZvAPI_DATA(ZvTypeObject) ZvDict_Type;
