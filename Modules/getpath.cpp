@@ -13,14 +13,15 @@
  * 1. ZUVOHOME (or Zv_SetZuvoHome) names it, as "prefix" or
  *    "prefix:exec_prefix".
  * 2. Otherwise the program's full path is found (its name as given when it
- *    holds a '/', else searched on PATH) and its symbolic links resolved.
- *    When the program lies inside the build tree, the source tree's Lib/
- *    is the library and the build tree holds the extension modules, so a
- *    freshly built `zuvo` runs without being installed.
- * 3. Otherwise the program's directory and each directory above it is
- *    tried until one holds lib/zuvo2.4 (a program in <prefix>/bin finds
- *    <prefix>).
- * 4. Failing that, the prefix the build was configured with.
+ *    holds a '/', else searched on PATH) and its symbolic links resolved;
+ *    when the directory above it holds lib/zuvo2.4, that is the prefix
+ *    (the program is <prefix>/bin/zuvo).
+ * 3. Otherwise, when the program lies inside the build tree, the source
+ *    tree's Lib/ is the library and the build tree holds the extension
+ *    modules, so a freshly built `zuvo` runs without being installed.
+ * 4. Otherwise each directory further up is tried until one holds
+ *    lib/zuvo2.4.
+ * 5. Failing that, the prefix the build was configured with.
  *
  * The path is the ZUVOPATH entries first (unless the environment is
  * ignored), then the library directory, then the extension directory.
@@ -145,6 +146,8 @@ void compute_layout()
         const char *colon = strchr(home, ':');
         l.prefix = colon != nullptr ? std::string(home, colon) : std::string(home);
         l.exec_prefix = colon != nullptr ? std::string(colon + 1) : l.prefix;
+    } else if (!progdir.empty() && is_dir(dirname_of(progdir) + "/lib/" ZUVO_LIBDIR_NAME)) {
+        l.prefix = l.exec_prefix = dirname_of(progdir); /* the usual <prefix>/bin/zuvo */
     } else if (in_build_tree(progdir)) {
         l.prefix = ZUVO_SOURCE_DIR;
         l.exec_prefix = ZUVO_BUILD_DIR;

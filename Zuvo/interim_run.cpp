@@ -184,8 +184,13 @@ void install_missing_sys_entries()
     } streams[] = {{"stdin", "__stdin__", stdin},
                    {"stdout", "__stdout__", stdout},
                    {"stderr", "__stderr__", stderr}};
+    /* Only the command gets stand-in streams: embedders and their tests
+     * keep the stream-less behaviour they had until file objects arrive. */
+    int argc = 0;
+    char **argv = nullptr;
+    Zv_GetArgcArgv(&argc, &argv);
     for (auto &s : streams) {
-        if (ZvSys_GetObject(s.name) != nullptr) continue;
+        if (argc == 0 || ZvSys_GetObject(s.name) != nullptr) continue;
         zv::Ref f(new_stream(s.fp));
         set_if_missing(s.name, f.get());
         set_if_missing(s.saved, f.get());

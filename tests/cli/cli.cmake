@@ -12,3 +12,9 @@ if(TARGET zuvo_launcher AND GTest_FOUND)
     add_test(NAME ${name} COMMAND ${name})
   endforeach()
 endif()
+
+# An installed tree, moved after installing, still runs.
+if(TARGET zuvo_launcher)
+  add_test(NAME install COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${CMAKE_BINARY_DIR}
+           -P ${CMAKE_CURRENT_LIST_DIR}/install_test.cmake)
+endif()
