@@ -16,5 +16,6 @@ endif()
 # An installed tree, moved after installing, still runs.
 if(TARGET zuvo_launcher)
   add_test(NAME install COMMAND ${CMAKE_COMMAND} -DBUILD_DIR=${CMAKE_BINARY_DIR}
+           -DSOURCE_DIR=${CMAKE_SOURCE_DIR}
            -P ${CMAKE_CURRENT_LIST_DIR}/install_test.cmake)
 endif()
