@@ -39,12 +39,12 @@ extern "C" int _ZvOS_GetOpt(int argc, char **argv, const char *optstring)
     int option = (unsigned char)*opt_ptr++;
     if (option == '\0') return -1;
     /* ':' only marks the options that take an argument. */
-    const char *spec = option == ':' ? nullptr : strchr(optstring, option);
-    if (spec == nullptr) {
+    const char *entry = option == ':' ? nullptr : strchr(optstring, option);
+    if (entry == nullptr) {
         if (_ZvOS_opterr) fprintf(stderr, "Unknown option: -%c\n", option);
         return '?';
     }
-    if (spec[1] != ':') return option;
+    if (entry[1] != ':') return option;
     if (*opt_ptr != '\0') {
         _ZvOS_optarg = (char *)opt_ptr;
         opt_ptr = "";
