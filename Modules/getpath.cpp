@@ -15,11 +15,14 @@
  * 2. Otherwise the program's full path is found (its name as given when it
  *    holds a '/', else searched on PATH) and its symbolic links resolved;
  *    when the directory above it holds lib/zuvo2.4, that is the prefix
- *    (the program is <prefix>/bin/zuvo).
- * 3. Otherwise, when the program lies inside the build tree, the source
- *    tree's Lib/ is the library and the build tree holds the extension
- *    modules, so a freshly built `zuvo` runs without being installed.
- * 4. Otherwise each directory further up is tried until one holds
+ *    (the program is <prefix>/bin/zuvo).  When the program lies inside the
+ *    build tree, the source tree's Lib/ is the library and the build tree
+ *    holds the extension modules, so a freshly built `zuvo` runs without
+ *    being installed.
+ * 3. Otherwise the same two tests on the directory of libzuvo itself, so
+ *    that embedding programs kept elsewhere find the installation (or the
+ *    build tree) of the library they run on.
+ * 4. Otherwise each directory above the program is tried until one holds
  *    lib/zuvo2.4.
  * 5. Failing that, the prefix the build was configured with.
  *
@@ -29,6 +32,7 @@
  * runtime started again sees a changed home or environment. */
 #include "zuvo.h"
 
+#include <dlfcn.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <string.h>
@@ -134,6 +138,34 @@ std::string search_prefix(std::string dir)
     return "";
 }
 
+/* The directory holding this library (libzuvo), for embedding programs
+ * that live elsewhere; "" when the loader cannot tell. */
+std::string library_dir()
+{
+    Dl_info info;
+    if (dladdr((void *)&Zv_GetPath, &info) == 0 || info.dli_fname == nullptr) return "";
+    return dirname_of(real_path(absolute(info.dli_fname)));
+}
+
+/* Finds the installation from a directory holding the program or the
+ * library: the installed layout (<prefix>/bin, <prefix>/lib) or the build
+ * tree.  False when dir shows neither. */
+bool layout_from(const std::string &dir, Layout &l, std::string &libdir, std::string &dyndir)
+{
+    if (dir.empty()) return false;
+    std::string parent = dirname_of(dir);
+    if (is_dir(parent + "/lib/" ZUVO_LIBDIR_NAME)) {
+        l.prefix = l.exec_prefix = parent;
+        return true;
+    }
+    if (!in_build_tree(dir)) return false;
+    l.prefix = ZUVO_SOURCE_DIR;
+    l.exec_prefix = ZUVO_BUILD_DIR;
+    libdir = l.prefix + "/Lib";
+    dyndir = l.exec_prefix + "/lib-dynload";
+    return true;
+}
+
 void compute_layout()
 {
     Layout &l = layout;
@@ -146,14 +178,8 @@ void compute_layout()
         const char *colon = strchr(home, ':');
         l.prefix = colon != nullptr ? std::string(home, colon) : std::string(home);
         l.exec_prefix = colon != nullptr ? std::string(colon + 1) : l.prefix;
-    } else if (!progdir.empty() && is_dir(dirname_of(progdir) + "/lib/" ZUVO_LIBDIR_NAME)) {
-        l.prefix = l.exec_prefix = dirname_of(progdir); /* the usual <prefix>/bin/zuvo */
-    } else if (in_build_tree(progdir)) {
-        l.prefix = ZUVO_SOURCE_DIR;
-        l.exec_prefix = ZUVO_BUILD_DIR;
-        libdir = l.prefix + "/Lib";
-        dyndir = l.exec_prefix + "/lib-dynload";
-    } else {
+    } else if (!layout_from(progdir, l, libdir, dyndir) &&
+               !layout_from(library_dir(), l, libdir, dyndir)) {
         l.prefix = search_prefix(progdir);
         if (l.prefix.empty()) l.prefix = ZUVO_PREFIX;
         l.exec_prefix = l.prefix;

@@ -1,36 +1,98 @@
 /* The `float` type: one IEEE 754 double.
  *
- * This is the first version: the record layout, creation and conversion,
- * text forms, hashing, the arithmetic slots (mixed with int and long by
- * converting the other operand to double) and exact comparison against
- * integers of any size.  Records come straight from the object allocator;
- * the block free list joins later, as does parsing beyond the C library's
- * strtod.
+ * Allocation.  Float records are carved from ZvFloatBlock chunks of 62
+ * records, kept until ZvFloat_Fini; free records form a singly linked list
+ * threaded through their ob_type field, so creating and dropping floats in
+ * a loop never reaches the general allocator.  Under AddressSanitizer a
+ * free record is poisoned except for that link.
  *
  * Mixed operands: an int converts exactly, a long through the long type's
  * double conversion (its OverflowError propagates), anything else makes a
- * binary slot answer NotImplemented. */
+ * binary slot answer NotImplemented.  Comparisons against ints and longs
+ * are exact at every size, and integral values hash like the equal int or
+ * long, so 2.0, 2 and 2L are one dictionary key.
+ *
+ * Text in both directions goes through the locale-independent conversions
+ * of zvstrtod.h. */
 #include "zuvo.h"
 #include "numglue.h"
 #include "zvref.h"
 
-#include <ctype.h>
 #include <errno.h>
 #include <math.h>
 #include <stdlib.h>
 #include <string.h>
 
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define FLOAT_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define FLOAT_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define FLOAT_POISON(p, n) ((void)(p), (void)(n))
+#define FLOAT_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 using zv::Ref;
 
 extern "C" {
 
+/* --- allocation ------------------------------------------------------------ */
+
+/* A block budget of 1000 bytes less the link, divided by the record size of
+ * the 32-bit layout (16 bytes): 62 records. */
+#define N_FLOATOBJECTS 62
+
+struct ZvFloatBlock {
+    ZvFloatBlock *next;
+    ZvFloatObject objects[N_FLOATOBJECTS];
+};
+
+static ZvFloatBlock *block_list = nullptr;
+static ZvFloatObject *free_list = nullptr;
+
+static void free_push(ZvFloatObject *v)
+{
+    Zv_TYPE(v) = (ZvTypeObject *)free_list;
+    free_list = v;
+    FLOAT_POISON(&v->ob_refcnt, sizeof v->ob_refcnt);
+    FLOAT_POISON(&v->ob_fval, sizeof v->ob_fval);
+}
+
+/* Allocates a block and threads its records, the highest index first. */
+static ZvFloatObject *fill_free_list(void)
+{
+    auto *b = (ZvFloatBlock *)ZvMem_Malloc(sizeof(ZvFloatBlock));
+    if (b == nullptr) return (ZvFloatObject *)ZvErr_NoMemory();
+    b->next = block_list;
+    block_list = b;
+    ZvFloatObject *head = nullptr;
+    for (ZvFloatObject &rec : b->objects) {
+        Zv_TYPE(&rec) = (ZvTypeObject *)head;
+        FLOAT_POISON(&rec.ob_refcnt, sizeof rec.ob_refcnt);
+        FLOAT_POISON(&rec.ob_fval, sizeof rec.ob_fval);
+        head = &rec;
+    }
+    return head;
+}
+
 ZvObject *ZvFloat_FromDouble(double fval)
 {
-    auto *op = (ZvFloatObject *)ZvObject_Malloc(sizeof(ZvFloatObject));
-    if (op == nullptr) return ZvErr_NoMemory();
+    if (free_list == nullptr && (free_list = fill_free_list()) == nullptr) return nullptr;
+    ZvFloatObject *op = free_list;
+    free_list = (ZvFloatObject *)Zv_TYPE(op);
+    FLOAT_UNPOISON(&op->ob_refcnt, sizeof op->ob_refcnt);
+    FLOAT_UNPOISON(&op->ob_fval, sizeof op->ob_fval);
     ZvObject_Init((ZvObject *)op, &ZvFloat_Type);
     op->ob_fval = fval;
     return (ZvObject *)op;
+}
+
+static void float_dealloc(ZvObject *v)
+{
+    if (ZvFloat_CheckExact(v))
+        free_push((ZvFloatObject *)v);
+    else
+        Zv_TYPE(v)->tp_free(v);
 }
 
 double ZvFloat_AsDouble(ZvObject *op)
@@ -54,6 +116,13 @@ double ZvFloat_AsDouble(ZvObject *op)
     return ZvFloat_AS_DOUBLE(fo.get());
 }
 
+/* --- parsing --------------------------------------------------------------- */
+
+static bool is_blank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
 ZvObject *ZvFloat_FromString(ZvObject *v, char **pend)
 {
     if (pend) *pend = nullptr;
@@ -61,24 +130,39 @@ ZvObject *ZvFloat_FromString(ZvObject *v, char **pend)
         ZvErr_BadInternalCall();
         return nullptr;
     }
+    /* The parser reads up to a NUL: a string always ends in one, another
+     * character buffer is copied into a string first.
+     * (Unicode text, once there is a unicode type, is first converted to
+     * decimal ASCII here.) */
+    Ref text = Ref::borrow(v);
     if (!ZvString_Check(v)) {
-        ZvErr_SetString(ZvExc_TypeError, "float() argument must be a string or a number");
-        return nullptr;
+        const char *buffer;
+        int buffer_len;
+        if (ZvObject_AsCharBuffer(v, &buffer, &buffer_len) < 0) {
+            ZvErr_SetString(ZvExc_TypeError, "float() argument must be a string or a number");
+            return nullptr;
+        }
+        text.reset(ZvString_FromStringAndSize(buffer, buffer_len));
+        if (!text) return nullptr;
     }
-    const char *s = ZvString_AS_STRING(v);
-    const char *last = s + ZvString_GET_SIZE(v);
-    while (s < last && isspace((unsigned char)*s)) s++;
-    if (s == last) {
+    const char *s = ZvString_AS_STRING(text.get());
+    const char *last = s + ZvString_GET_SIZE(text.get());
+    const char *p = s;
+    while (p < last && is_blank(*p)) p++;
+    if (p == last) {
         ZvErr_SetString(ZvExc_ValueError, "empty string for float()");
         return nullptr;
     }
-    errno = 0;
     char *end;
-    double x = strtod(s, &end);
-    const char *p = end;
-    while (p < last && isspace((unsigned char)*p)) p++;
-    if (end == s || p != last) {
-        if (p < last && *p == '\0')
+    int saved_errno = errno;
+    /* An overflowing literal is an infinity and an underflowing one zero,
+     * as the arithmetic would make them. */
+    double x = ZvOS_ascii_strtod(p, &end);
+    errno = saved_errno;
+    const char *q = end;
+    while (q < last && is_blank(*q)) q++;
+    if (end == p || q != last) {
+        if (memchr(s, '\0', (size_t)(last - s)) != nullptr)
             ZvErr_SetString(ZvExc_ValueError, "null byte in argument for float()");
         else
             ZvErr_Format(ZvExc_ValueError, "invalid literal for float(): %.200s", s);
@@ -89,23 +173,33 @@ ZvObject *ZvFloat_FromString(ZvObject *v, char **pend)
 
 /* --- text ------------------------------------------------------------------ */
 
-void ZvFloat_AsStringEx(char *buf, ZvFloatObject *v, int precision)
+void _ZvFloat_DoubleAsString(char *buf, double x, int precision)
 {
-    snprintf(buf, 100, "%.*g", precision, v->ob_fval);
-    /* A decimal comma from a foreign locale becomes a point. */
-    char *cp = buf;
-    if (*cp == '-') cp++;
-    for (; *cp != '\0'; cp++) {
-        if (*cp == ',') *cp = '.';
-        if (!isdigit((unsigned char)*cp)) break;
+    /* 100 bytes hold any %g text of up to 80 significant digits. */
+    if (precision < 0 || precision > 80) precision = 17;
+    int n = _ZvOS_FormatDouble(buf, 100, x, 'g', precision, 0);
+    if (n < 0) {
+        strcpy(buf, "?");
+        return;
     }
     /* Only digits: add ".0" so the text reads back as a float. */
-    if (*cp == '\0') strcat(buf, ".0");
+    const char *cp = buf + (*buf == '-');
+    for (; *cp != '\0'; cp++)
+        if (*cp < '0' || *cp > '9') return;
+    strcpy(buf + n, ".0");
 }
 
-void ZvFloat_AsString(char *buf, ZvFloatObject *v) { ZvFloat_AsStringEx(buf, v, 12); }
+void ZvFloat_AsStringEx(char *buf, ZvFloatObject *v, int precision)
+{
+    _ZvFloat_DoubleAsString(buf, v->ob_fval, precision);
+}
 
-void ZvFloat_AsReprString(char *buf, ZvFloatObject *v) { ZvFloat_AsStringEx(buf, v, 17); }
+void ZvFloat_AsString(char *buf, ZvFloatObject *v) { _ZvFloat_DoubleAsString(buf, v->ob_fval, 12); }
+
+void ZvFloat_AsReprString(char *buf, ZvFloatObject *v)
+{
+    _ZvFloat_DoubleAsString(buf, v->ob_fval, 17);
+}
 
 static ZvObject *float_repr(ZvObject *v)
 {
@@ -139,7 +233,7 @@ static Zv_hash_t float_hash(ZvObject *v) { return _Zv_HashDouble(ZvFloat_AS_DOUB
 
 enum operand_result { OPERAND_OK, OPERAND_OTHER, OPERAND_ERROR };
 
-static operand_result float_operand(ZvObject *o, double *out)
+[[nodiscard]] static operand_result float_operand(ZvObject *o, double *out)
 {
     if (ZvFloat_Check(o))
         *out = ZvFloat_AS_DOUBLE(o);
@@ -222,7 +316,7 @@ static ZvObject *float_rem(ZvObject *v, ZvObject *w)
 
 /* Floored quotient and remainder, the quotient snapped to an integral
  * value; false with ZeroDivisionError for a zero divisor. */
-static bool float_divmod_values(double vx, double wx, double *pdiv, double *pmod)
+[[nodiscard]] static bool float_divmod_values(double vx, double wx, double *pdiv, double *pmod)
 {
     if (wx == 0.0) {
         ZvErr_SetString(ZvExc_ZeroDivisionError, "float divmod()");
@@ -291,15 +385,23 @@ static ZvObject *float_pow(ZvObject *v, ZvObject *w, ZvObject *z)
         if (iv == -1.0 && isfinite(iw))
             return ZvFloat_FromDouble(floor(iw * 0.5) * 2.0 == iw ? 1.0 : -1.0);
     }
+    int saved_errno = errno;
     errno = 0;
     double ix = pow(iv, iw);
-    if (errno == 0 && isinf(ix) && isfinite(iv) && isfinite(iw)) errno = ERANGE;
+    /* Only overflow is a range error: an infinite result from finite
+     * operands is one whether or not the library said so, and a result
+     * that underflowed to zero (which the library may also flag) is the
+     * right answer. */
+    if (isinf(ix) && isfinite(iv) && isfinite(iw))
+        errno = ERANGE;
+    else if (errno == ERANGE)
+        errno = 0;
     if (errno != 0) {
-        ZvErr_SetString(errno == ERANGE ? ZvExc_OverflowError : ZvExc_ValueError,
-                        errno == ERANGE ? "(34, 'Numerical result out of range')"
-                                        : "(33, 'Numerical argument out of domain')");
+        ZvErr_SetFromErrno(errno == ERANGE ? ZvExc_OverflowError : ZvExc_ValueError);
+        errno = saved_errno;
         return nullptr;
     }
+    errno = saved_errno;
     return ZvFloat_FromDouble(ix);
 }
 
@@ -457,8 +559,6 @@ static ZvMethodDef float_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-static void float_dealloc(ZvObject *v) { Zv_TYPE(v)->tp_free(v); }
-
 static ZvNumberMethods float_as_number = {
     float_add,         /* nb_add */
     float_sub,         /* nb_subtract */
@@ -533,5 +633,180 @@ ZvTypeObject ZvFloat_Type = {
     float_new,               /* tp_new */
     ZvObject_Free,           /* tp_free */
 };
+
+/* --- IEEE byte layouts --------------------------------------------------------- */
+
+namespace {
+
+/* One IEEE binary interchange format: exponent and fraction widths, and
+ * the letter its overflow message names. */
+struct IeeeFormat {
+    int ebits;
+    int mbits;
+    int nbytes;
+    const char *overflow;
+};
+
+constexpr IeeeFormat kHalf{5, 10, 2, "float too large to pack with e format"};
+constexpr IeeeFormat kSingle{8, 23, 4, "float too large to pack with f format"};
+constexpr IeeeFormat kDouble{11, 52, 8, "float too large to pack with d format"};
+
+void store_bits(uint64_t bits, unsigned char *p, int nbytes, int le)
+{
+    for (int i = 0; i < nbytes; i++) {
+        unsigned char byte = (unsigned char)(bits >> (8 * i));
+        p[le ? i : nbytes - 1 - i] = byte;
+    }
+}
+
+uint64_t load_bits(const unsigned char *p, int nbytes, int le)
+{
+    uint64_t bits = 0;
+    for (int i = 0; i < nbytes; i++) bits |= (uint64_t)p[le ? i : nbytes - 1 - i] << (8 * i);
+    return bits;
+}
+
+/* Rounds a non-negative value to an integer, halves to even, as the IEEE
+ * conversion between formats does. */
+double round_half_even(double m)
+{
+    double fl = floor(m);
+    double diff = m - fl;
+    if (diff > 0.5 || (diff == 0.5 && fmod(fl, 2.0) != 0.0)) fl += 1.0;
+    return fl;
+}
+
+int pack(const IeeeFormat &fmt, double x, unsigned char *p, int le)
+{
+    const int bias = (1 << (fmt.ebits - 1)) - 1;
+    const uint64_t emax_field = (1u << fmt.ebits) - 1; /* all ones: inf, nan */
+    const double mscale = ldexp(1.0, fmt.mbits);
+    uint64_t sign = signbit(x) ? 1 : 0;
+    x = fabs(x);
+    uint64_t efield, mant;
+    if (isnan(x)) {
+        efield = emax_field;
+        mant = (uint64_t)1 << (fmt.mbits - 1); /* a quiet NaN */
+    } else if (isinf(x)) {
+        efield = emax_field;
+        mant = 0;
+    } else {
+        int e;
+        double f = frexp(x, &e);
+        if (f == 0.0) {
+            efield = 0;
+            mant = 0;
+        } else if (!(0.5 <= f && f < 1.0)) {
+            ZvErr_SetString(ZvExc_SystemError, "frexp() result out of range");
+            return -1;
+        } else {
+            /* x = f * 2**e with f in [1, 2). */
+            f *= 2.0;
+            e--;
+            if (e > bias) goto overflow;
+            if (e < 1 - bias) {
+                /* Gradual underflow: a denormal with the smallest exponent. */
+                f = ldexp(f, e - (1 - bias));
+                efield = 0;
+            } else {
+                efield = (uint64_t)(e + bias);
+                f -= 1.0;
+            }
+            double m = round_half_even(f * mscale);
+            if (m >= mscale) {
+                /* The rounding carried into the exponent. */
+                m = 0.0;
+                efield++;
+                if (efield >= emax_field) goto overflow;
+            }
+            mant = (uint64_t)m;
+        }
+    }
+    store_bits((sign << (fmt.ebits + fmt.mbits)) | (efield << fmt.mbits) | mant, p, fmt.nbytes,
+               le);
+    return 0;
+overflow:
+    ZvErr_SetString(ZvExc_OverflowError, fmt.overflow);
+    return -1;
+}
+
+double unpack(const IeeeFormat &fmt, const unsigned char *p, int le)
+{
+    const int bias = (1 << (fmt.ebits - 1)) - 1;
+    const uint64_t emax_field = (1u << fmt.ebits) - 1;
+    uint64_t bits = load_bits(p, fmt.nbytes, le);
+    bool negative = (bits >> (fmt.ebits + fmt.mbits)) & 1;
+    uint64_t efield = (bits >> fmt.mbits) & emax_field;
+    uint64_t mant = bits & (((uint64_t)1 << fmt.mbits) - 1);
+    double x;
+    if (efield == emax_field)
+        x = mant == 0 ? HUGE_VAL : NAN;
+    else if (efield == 0)
+        x = ldexp((double)mant, 1 - bias - fmt.mbits);
+    else
+        x = ldexp((double)(mant | ((uint64_t)1 << fmt.mbits)), (int)efield - bias - fmt.mbits);
+    return negative ? copysign(x, -1.0) : copysign(x, 1.0);
+}
+
+} // namespace
+
+int _ZvFloat_Pack2(double x, unsigned char *p, int le) { return pack(kHalf, x, p, le); }
+int _ZvFloat_Pack4(double x, unsigned char *p, int le) { return pack(kSingle, x, p, le); }
+int _ZvFloat_Pack8(double x, unsigned char *p, int le) { return pack(kDouble, x, p, le); }
+double _ZvFloat_Unpack2(const unsigned char *p, int le) { return unpack(kHalf, p, le); }
+double _ZvFloat_Unpack4(const unsigned char *p, int le) { return unpack(kSingle, p, le); }
+double _ZvFloat_Unpack8(const unsigned char *p, int le) { return unpack(kDouble, p, le); }
+
+/* --- shut-down ----------------------------------------------------------- */
+
+static bool record_is_live(ZvFloatObject *p)
+{
+    /* A free record's ob_type is a link into some block (or NULL), never
+     * &ZvFloat_Type, and its poisoned count is then not read. */
+    return Zv_TYPE(p) == &ZvFloat_Type && p->ob_refcnt != 0;
+}
+
+void ZvFloat_Fini(void)
+{
+    free_list = nullptr;
+    ZvFloatBlock *list = block_list;
+    block_list = nullptr;
+    int nblocks = 0, kept_blocks = 0, live_total = 0;
+    while (list != nullptr) {
+        ZvFloatBlock *next = list->next;
+        nblocks++;
+        int live = 0;
+        for (ZvFloatObject &rec : list->objects) live += record_is_live(&rec);
+        if (live == 0) {
+            ZvMem_Free(list);
+        } else {
+            kept_blocks++;
+            live_total += live;
+            list->next = block_list;
+            block_list = list;
+            for (ZvFloatObject &rec : list->objects)
+                if (!record_is_live(&rec)) free_push(&rec);
+        }
+        list = next;
+    }
+    const int verbose = zv::verbose_flag();
+    if (!verbose) return;
+    fprintf(stderr, "# cleanup floats");
+    if (live_total == 0) {
+        fprintf(stderr, "\n");
+        return;
+    }
+    fprintf(stderr, ": %d unfreed float%s in %d out of %d block%s\n", live_total,
+            live_total == 1 ? "" : "s", kept_blocks, nblocks, nblocks == 1 ? "" : "s");
+    if (verbose < 2) return;
+    for (ZvFloatBlock *b = block_list; b != nullptr; b = b->next)
+        for (ZvFloatObject &rec : b->objects)
+            if (record_is_live(&rec)) {
+                char buf[100];
+                ZvFloat_AsReprString(buf, &rec);
+                fprintf(stderr, "#   <float at %p, refcnt=%d, val=%s>\n", (void *)&rec,
+                        rec.ob_refcnt, buf);
+            }
+}
 
 } // extern "C"

@@ -1306,7 +1306,14 @@ unwind:
     if (why != WHY_RETURN) Zv_CLEAR(retval);
 
 leave_frame:
-    if (tstate->use_tracing) retval = trace_frame_exit(tstate, f, why, retval);
+    if (tstate->use_tracing) {
+        /* A yield keeps its stack top in the frame; no jump from the return
+         * event may move a frame that is not stopped at a line. */
+        ZvObject **saved_top = f->f_stacktop;
+        f->f_stacktop = nullptr;
+        retval = trace_frame_exit(tstate, f, why, retval);
+        f->f_stacktop = saved_top;
+    }
     if (f->f_exc_type != nullptr) reset_exc_info(tstate, f);
     Zv_LeaveRecursiveCall();
     tstate->frame = f->f_back;

@@ -3,9 +3,8 @@
 // Numbers: a trailing L makes a long integer; a text starting with 0 reads
 // as an unsigned octal or hex integer (a value above the largest int
 // becomes a long, so 0xFFFFFFFF is 4294967295L); other integers read signed
-// and promote to long on overflow; anything else is a float.  Complex
-// literals need the complex type, which does not exist yet: they fail with
-// NotImplementedError at their line.
+// and promote to long on overflow; a trailing j or J makes an imaginary
+// number (a complex with zero real part); anything else is a float.
 //
 // Strings: the prefix (u, r) and the quotes are removed; escapes are
 // decoded unless the literal is raw; with a declared source encoding other
@@ -16,6 +15,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <string>
 
 #include "compile_internal.h"
 #include "zvref.h"
@@ -29,10 +29,12 @@ namespace zv::compiler {
 
 namespace {
 
-ZvObject *not_yet(Compiling *c, const char *what)
+// An imaginary literal: the text before its j read as a float, locale
+// independently, as the imaginary part.
+ZvObject *imaginary(const char *s, size_t len)
 {
-    com_error(c, ZvExc_NotImplementedError, what);
-    return nullptr;
+    std::string digits(s, len - 1);
+    return ZvComplex_FromDoubles(0.0, ZvOS_ascii_atof(digits.c_str()));
 }
 
 } // namespace
@@ -64,7 +66,7 @@ ZvObject *number_value(Compiling *c, const char *s)
         return ZvInt_FromLong(x);
     }
     if (last == 'j' || last == 'J')
-        return not_yet(c, "complex number literals are not supported yet");
+        return imaginary(s, len);
     zv::Ref text(ZvString_FromStringAndSize(s, (int)len));
     if (!text) return nullptr;
     return ZvFloat_FromString(text.get(), nullptr);

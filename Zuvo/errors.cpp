@@ -336,25 +336,48 @@ void ZvErr_WriteUnraisable(ZvObject *obj)
     Zv_XDECREF(tb);
 }
 
-/* Until the warnings module is loaded at start-up every warning takes the
- * fallback path: one line on the error stream, and the caller goes on. */
+/* The warnings module once start-up (or a program) has imported it, found
+ * in sys.modules; until then every warning takes the fallback path: one
+ * line on the error stream, and the caller goes on.  A pending error is
+ * kept across the lookup. */
+static ZvObject *warnings_function(const char *name)
+{
+    ZvThreadState *ts = ZvThreadState_GET();
+    if (ts == nullptr || ts->interp->modules == nullptr) return nullptr;
+    ZvObject *t, *v, *tb;
+    ZvErr_Fetch(&t, &v, &tb);
+    ZvObject *func = nullptr;
+    ZvObject *mod = ZvDict_GetItemString(ts->interp->modules, "warnings");
+    if (mod != nullptr && ZvModule_Check(mod))
+        func = ZvDict_GetItemString(ZvModule_GetDict(mod), name);
+    ZvErr_Restore(t, v, tb);
+    return func;
+}
+
 int ZvErr_Warn(ZvObject *category, const char *message)
 {
-    (void)category;
-    fprintf(stderr, "warning: %s\n", message);
-    return 0;
+    zv::Ref func = zv::Ref::borrow(warnings_function("warn"));
+    if (!func) {
+        fprintf(stderr, "warning: %s\n", message);
+        return 0;
+    }
+    if (category == nullptr) category = ZvExc_RuntimeWarning;
+    zv::Ref res(ZvObject_CallFunction(func.get(), "(sO)", message, category));
+    return res ? 0 : -1;
 }
 
 int ZvErr_WarnExplicit(ZvObject *category, const char *message, const char *filename, int lineno,
                        const char *module, ZvObject *registry)
 {
-    (void)category;
-    (void)filename;
-    (void)lineno;
-    (void)module;
-    (void)registry;
-    fprintf(stderr, "warning: %s\n", message);
-    return 0;
+    zv::Ref func = zv::Ref::borrow(warnings_function("warn_explicit"));
+    if (!func) {
+        fprintf(stderr, "warning: %s\n", message);
+        return 0;
+    }
+    if (category == nullptr) category = ZvExc_RuntimeWarning;
+    zv::Ref res(ZvObject_CallFunction(func.get(), "(sOsizO)", message, category, filename, lineno,
+                                      module, registry != nullptr ? registry : Zv_None));
+    return res ? 0 : -1;
 }
 
 /* --- syntax error locations ---------------------------------------------------- */

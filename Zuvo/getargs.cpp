@@ -388,14 +388,14 @@ const char *convert_floating(char c, ZvObject *arg, ParseState &st)
     }
     case 'D': {
         // The destination is a complex record: two doubles, real first.
-        // There is no complex type yet, so every acceptable argument is a
-        // real number: it becomes the real part and the imaginary part is 0.
-        auto *p = va_arg(va, double *);
-        msg = number_as_double(arg, "complex<D>", &d, st);
-        if (msg == nullptr) {
-            p[0] = d;
-            p[1] = 0.0;
+        // A complex gives both parts; another number is a real one.
+        auto *p = va_arg(va, ZvComplex *);
+        if (ZvComplex_Check(arg)) {
+            *p = ZvComplex_AsCComplex(arg);
+            return nullptr;
         }
+        msg = number_as_double(arg, "complex<D>", &d, st);
+        if (msg == nullptr) *p = {d, 0.0};
         return msg;
     }
     }

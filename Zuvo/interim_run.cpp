@@ -1,11 +1,9 @@
-/* Interim: weak stand-ins for the pieces of the sys module, the import
- * system and signal handling that start-up, the run API and the command
- * line call, so that `zuvo` runs before those pieces are in.  Each does
- * the least its callers need: sys gets its streams, hooks and a few
- * functions only where they are missing, imports find only what is
- * already in sys.modules, and -m finds plain source files.  The real
- * definitions override these at link time; this file goes once they are
- * all in. */
+/* Interim: weak stand-ins for the pieces of the sys module and signal
+ * handling that start-up, the run API and the command line call, so that
+ * `zuvo` runs before those pieces are in.  Each does the least its callers
+ * need: sys gets its streams (for the command only), hooks and a few
+ * functions where they are missing.  The real definitions override these
+ * at link time; this file goes once they are all in. */
 #include "zuvo.h"
 #include "intrcheck.h"
 #include "structmember.h"
@@ -155,19 +153,6 @@ ZvMethodDef sys_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-/* __import__(name[, globals, locals, fromlist]): only what sys.modules
- * already holds (sys, __builtin__, exceptions, __main__). */
-ZvObject *builtin_import(ZvObject *, ZvObject *args)
-{
-    const char *name;
-    ZvObject *globals = nullptr, *locals = nullptr, *fromlist = nullptr;
-    if (!ZvArg_ParseTuple(args, "s|OOO:__import__", &name, &globals, &locals, &fromlist))
-        return nullptr;
-    return ZvImport_ImportModule(name);
-}
-
-ZvMethodDef import_def = {"__import__", builtin_import, METH_VARARGS, nullptr};
-
 std::vector<std::string> warn_options;
 
 void set_if_missing(const char *name, ZvObject *v)
@@ -218,11 +203,6 @@ void install_missing_sys_entries()
         zv::Ref s(ZvString_FromString(t.value));
         set_if_missing(t.name, s.get());
     }
-    ZvObject *builtins = ZvThreadState_Get()->interp->builtins;
-    if (builtins != nullptr && ZvDict_GetItemString(builtins, "__import__") == nullptr) {
-        zv::Ref fn(ZvCFunction_NewEx(&import_def, nullptr, nullptr));
-        if (!fn || ZvDict_SetItemString(builtins, "__import__", fn.get()) < 0) ZvErr_Clear();
-    }
 }
 
 /* The directory of the script, with its symbolic link followed, for the
@@ -249,21 +229,7 @@ std::string script_directory(int argc, char **argv)
     return slash == 0 ? "/" : arg.substr(0, slash);
 }
 
-/* --- the extension store and the module search --------------------------------------- */
-
-ZvObject *extensions = nullptr;
-
 } // namespace
-
-struct filedescr {
-    const char *suffix;
-    const char *mode;
-    int type;
-};
-
-namespace {
-filedescr source_file = {".zv", "r", 1};
-}
 
 extern "C" {
 
@@ -315,79 +281,6 @@ __attribute__((weak)) void ZvSys_ResetWarnOptions(void) { warn_options.clear(); 
 __attribute__((weak)) void ZvSys_AddWarnOption(const char *option)
 {
     warn_options.push_back(option);
-}
-
-__attribute__((weak)) long ZvImport_GetMagicNumber(void) { return 168686189L; }
-
-__attribute__((weak)) void _ZvImport_Init(void) {}
-
-__attribute__((weak)) void _ZvImport_Fini(void) { Zv_CLEAR(extensions); }
-
-__attribute__((weak)) void _ZvImportHooks_Init(void) {}
-
-__attribute__((weak)) void ZvImport_Cleanup(void) {}
-
-__attribute__((weak)) ZvObject *_ZvImport_FixupExtension(const char *name, const char *filename)
-{
-    ZvObject *mod = ZvDict_GetItemString(ZvImport_GetModuleDict(), name);
-    if (mod == nullptr || !ZvModule_Check(mod)) {
-        ZvErr_Format(ZvExc_SystemError, "_ZvImport_FixupExtension: module %.200s not loaded",
-                     name);
-        return nullptr;
-    }
-    if (extensions == nullptr && (extensions = ZvDict_New()) == nullptr) return nullptr;
-    zv::Ref copy(ZvDict_Copy(ZvModule_GetDict(mod)));
-    if (!copy || ZvDict_SetItemString(extensions, filename, copy.get()) < 0) return nullptr;
-    return copy.get(); /* borrowed: the store holds it */
-}
-
-__attribute__((weak)) ZvObject *_ZvImport_FindExtension(const char *name, const char *filename)
-{
-    if (extensions == nullptr) return nullptr;
-    ZvObject *dict = ZvDict_GetItemString(extensions, filename);
-    if (dict == nullptr) return nullptr;
-    ZvObject *mod = ZvImport_AddModule(name);
-    if (mod == nullptr || ZvDict_Update(ZvModule_GetDict(mod), dict) < 0) return nullptr;
-    return mod;
-}
-
-__attribute__((weak)) ZvObject *ZvImport_ImportModule(const char *name)
-{
-    ZvObject *mod = ZvDict_GetItemString(ZvImport_GetModuleDict(), name);
-    if (mod != nullptr && mod != Zv_None) {
-        Zv_INCREF(mod);
-        return mod;
-    }
-    ZvErr_Format(ZvExc_ImportError, "No module named %.200s", name);
-    return nullptr;
-}
-
-__attribute__((weak)) struct filedescr *_ZvImport_FindModule(const char *name, ZvObject *path,
-                                                             char *buf, size_t buflen, FILE **fp,
-                                                             ZvObject **loader)
-{
-    *fp = nullptr;
-    if (loader != nullptr) *loader = nullptr;
-    if (path == nullptr) path = ZvSys_GetObject("path");
-    for (int i = 0; path != nullptr && ZvList_Check(path) && i < ZvList_GET_SIZE(path); i++) {
-        ZvObject *entry = ZvList_GET_ITEM(path, i);
-        if (!ZvString_Check(entry)) continue;
-        const char *dir = ZvString_GET_SIZE(entry) > 0 ? ZvString_AS_STRING(entry) : ".";
-        int n = snprintf(buf, buflen, "%s/%s.zv", dir, name);
-        if (n < 0 || (size_t)n >= buflen) continue;
-        FILE *f = fopen(buf, "r");
-        if (f != nullptr) {
-            *fp = f;
-            return &source_file;
-        }
-    }
-    ZvErr_Format(ZvExc_ImportError, "No module named %.200s", name);
-    return nullptr;
-}
-
-__attribute__((weak)) int _ZvImport_IsScript(struct filedescr *fd)
-{
-    return fd->type == 1 || fd->type == 2;
 }
 
 __attribute__((weak)) void ZvOS_InitInterrupts(void) {}

@@ -18,7 +18,6 @@
 #include "zuvo.h"
 #include "zvref.h"
 
-#include <charconv>
 #include <string.h>
 #include <sys/stat.h>
 #include <vector>
@@ -140,26 +139,13 @@ void w_long(int32_t x, WFile *p)
     w_byte((int)((u >> 24) & 0xff), p);
 }
 
-/* The float's repr text: 17 significant digits in the %g style, with ".0"
- * added when it holds only digits, so it reads back as a float. */
-int float_repr_text(double x, char *buf, int size)
-{
-    auto res = std::to_chars(buf, buf + size - 3, x, std::chars_format::general, 17);
-    char *end = res.ptr;
-    const char *cp = buf;
-    if (*cp == '-') cp++;
-    while (cp < end && *cp >= '0' && *cp <= '9') cp++;
-    if (cp == end) {
-        *end++ = '.';
-        *end++ = '0';
-    }
-    return (int)(end - buf);
-}
-
+/* A float as its repr text (17 significant digits), preceded by the text's
+ * length, so it reads back as exactly the same double. */
 void w_float(double x, WFile *p)
 {
-    char buf[64];
-    int n = float_repr_text(x, buf, (int)sizeof(buf));
+    char buf[100];
+    _ZvFloat_DoubleAsString(buf, x, 17);
+    int n = (int)strlen(buf);
     w_byte(n, p);
     w_string(buf, n, p);
 }
@@ -255,6 +241,10 @@ void w_value(ZvObject *v, WFile *p)
     } else if (ZvFloat_Check(v)) {
         w_byte(TYPE_FLOAT, p);
         w_float(ZvFloat_AS_DOUBLE(v), p);
+    } else if (ZvComplex_Check(v)) {
+        w_byte(TYPE_COMPLEX, p);
+        w_float(((ZvComplexObject *)v)->cval.real, p);
+        w_float(((ZvComplexObject *)v)->cval.imag, p);
     } else if (ZvString_Check(v)) {
         w_str(v, p);
     } else if (ZvTuple_Check(v)) {
@@ -510,13 +500,16 @@ ZvObject *r_int64(RFile *p)
 bool r_float_text(RFile *p, double *out)
 {
     int n = r_byte(p);
-    char buf[256];
+    char buf[257];
     if (n == R_EOF || !r_bytes(buf, n, p)) {
         eof_error();
         return false;
     }
-    auto res = std::from_chars(buf, buf + n, *out);
-    if (n == 0 || res.ec != std::errc() || res.ptr != buf + n) {
+    buf[n] = '\0';
+    char *end = nullptr;
+    *out = ZvOS_ascii_strtod(buf, &end);
+    if (n == 0 || end != buf + n) {
+        ZvErr_Clear();
         bad_data();
         return false;
     }
@@ -621,6 +614,11 @@ ZvObject *r_value(RFile *p, int type)
         if (!r_float_text(p, &x)) return nullptr;
         return ZvFloat_FromDouble(x);
     }
+    case TYPE_COMPLEX: {
+        double re, im;
+        if (!r_float_text(p, &re) || !r_float_text(p, &im)) return nullptr;
+        return ZvComplex_FromDoubles(re, im);
+    }
     case TYPE_STRING:
         if (!r_count(p, 1, &n)) return nullptr;
         return r_string(p, n);
@@ -637,8 +635,8 @@ ZvObject *r_value(RFile *p, int type)
     case TYPE_CODE:
         return r_code(p);
     default:
-        /* Complex numbers ('x') and unicode strings ('u') are read once
-         * their types exist; until then they are as unknown as '?'. */
+        /* Unicode strings ('u') are read once their type exists; until then
+         * they are as unknown as '?'. */
         return bad_data();
     }
 }

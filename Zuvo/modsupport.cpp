@@ -329,9 +329,14 @@ ZvObject *build_value(const char **fp, va_list *va)
     case 'f':
     case 'd':
         return ZvFloat_FromDouble(va_arg(*va, double));
-    case 'D':
-        (void)va_arg(*va, void *);
-        return type_not_available(c, "complex");
+    case 'D': {
+        const auto *value = va_arg(*va, const ZvComplex *);
+        if (value == nullptr) {
+            ZvErr_BadInternalCall();
+            return nullptr;
+        }
+        return ZvComplex_FromCComplex(*value);
+    }
     case 'c': {
         char ch = (char)va_arg(*va, int);
         return ZvString_FromStringAndSize(&ch, 1);

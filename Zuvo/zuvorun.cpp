@@ -149,7 +149,8 @@ void free_type_caches()
     ZvList_Fini();
     ZvDict_Fini();
     ZvInt_Fini();
-    /* Floats and unicode strings keep no free list yet. */
+    ZvFloat_Fini();
+    /* Unicode strings keep no free list yet. */
 }
 
 void call_exitfuncs()
@@ -325,6 +326,8 @@ void Zv_Finalize(void)
      * kept for the callers of earlier parses go first. */
     _ZvArg_Fini();
     (void)ZvGC_Collect();
+    ZvImport_Cleanup();
+    _ZvImport_Fini();
 
     ZvImport_Cleanup();
     _ZvImport_Fini();

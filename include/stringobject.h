@@ -59,6 +59,11 @@ ZvAPI_FUNC(int) _ZvString_Resize(ZvObject **, int);
 ZvAPI_FUNC(int) _ZvString_Eq(ZvObject *, ZvObject *);
 /* format % args */
 ZvAPI_FUNC(ZvObject *) ZvString_Format(ZvObject *format, ZvObject *args);
+/* The text of a long for the integer conversions d, u, o, x, X of the `%`
+ * operator (flags as there: 8 keeps the base marker); a new string whose
+ * bytes *pbuf and *plen describe. */
+ZvAPI_FUNC(ZvObject *) _ZvString_FormatLong(ZvObject *val, int flags, int prec, int type,
+                                            char **pbuf, int *plen);
 /* sep.join(x) */
 ZvAPI_FUNC(ZvObject *) _ZvString_Join(ZvObject *sep, ZvObject *x);
 /* Decodes the backslash escapes of a string literal. */

@@ -12,6 +12,8 @@
 #include "boolobject.h"
 #include "longobject.h"
 #include "floatobject.h"
+#include "complexobject.h"
+#include "zvstrtod.h"
 #include "stringobject.h"
 #include "tupleobject.h"
 #include "listobject.h"

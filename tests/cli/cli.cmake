@@ -6,9 +6,10 @@ if(TARGET zuvo_launcher AND GTest_FOUND)
     add_executable(${name} ${CMAKE_CURRENT_LIST_DIR}/${name}.cpp ${CMAKE_CURRENT_LIST_DIR}/clitest.cpp)
     target_compile_options(${name} PRIVATE ${ZUVO_WARNINGS})
     target_compile_definitions(${name} PRIVATE ZUVO_EXE="$<TARGET_FILE:zuvo_launcher>"
-                               ZUVO_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+                               ZUVO_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+                               ZUVO_TEST_EXT_DIR="${CMAKE_BINARY_DIR}/tests/ext")
     target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main util)
-    add_dependencies(${name} zuvo_launcher)
+    add_dependencies(${name} zuvo_launcher ext_spam)
     add_test(NAME ${name} COMMAND ${name})
   endforeach()
 endif()

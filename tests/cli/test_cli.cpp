@@ -118,6 +118,8 @@ protected:
         for (const auto &s : kScripts) write_file(scratch + "/" + s.first, s.second);
         mkdir((scratch + "/adir").c_str(), 0755);
         mkdir((scratch + "/sub").c_str(), 0755);
+        mkdir((scratch + "/pkg").c_str(), 0755);
+        write_file(scratch + "/pkg/__init__.zv", "");
         write_file(scratch + "/sub/path0.zv", "import sys\nprint sys.path[0]\n");
         symlink("sub/path0.zv", (scratch + "/path0.zv").c_str());
     }
@@ -265,6 +267,12 @@ TEST_F(Cli, OptionsAndEnvironment)
     run_table({
         {"-m", {"-S", "-m", "mod", "a", "b"}, "", {{"ZUVOPATH", "$DIR"}}, 0,
          "mod ['$DIR/mod.zv', 'a', 'b']\n", ""},
+        {"-m package", {"-S", "-m", "pkg"}, "", {{"ZUVOPATH", "$DIR"}}, 2, "",
+         "$EXE: module pkg has no associated file\n"},
+        {"-m frozen", {"-S", "-m", "__hello__"}, "", {}, 2, "",
+         "$EXE: module __hello__ has no associated file\n"},
+        {"-m extension", {"-S", "-m", "spam"}, "", {{"ZUVOPATH", ZUVO_TEST_EXT_DIR}}, 2, "",
+         "$EXE: module spam not usable as script\n  (" ZUVO_TEST_EXT_DIR "/spammodule.so)\n"},
         {"-m and -E", {"-E", "-S", "-m", "mod"}, "", {{"ZUVOPATH", "$DIR"}}, 2, "",
          "$EXE: module mod not found\n"},
         {"ZUVOPATH first", {"-S", "-c", "import sys; print sys.path[1:3]"}, "",

@@ -25,3 +25,10 @@ add_executable(fuzz_marshal ${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz_marshal.cpp)
 target_compile_options(fuzz_marshal PRIVATE -fsanitize=fuzzer)
 target_link_options(fuzz_marshal PRIVATE -fsanitize=fuzzer)
 target_link_libraries(fuzz_marshal PRIVATE zuvo)
+
+# The % operator of byte strings; seeds in tests/fuzz/corpus_format:
+#   build/fuzz/fuzz_format -max_total_time=1800 -jobs=1 tests/fuzz/corpus_format
+add_executable(fuzz_format ${CMAKE_SOURCE_DIR}/tests/fuzz/fuzz_format.cpp)
+target_compile_options(fuzz_format PRIVATE -fsanitize=fuzzer)
+target_link_options(fuzz_format PRIVATE -fsanitize=fuzzer)
+target_link_libraries(fuzz_format PRIVATE zuvo)

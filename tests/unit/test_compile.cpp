@@ -874,8 +874,6 @@ TEST_F(Compile, Errors)
          "function with free variables", 2},
         {"from __future__ import braces\n", "SyntaxError: not a chance", 1},
         // Literals this runtime cannot represent yet.
-        {"x = 1\ny = 2j\n",
-         "NotImplementedError: complex number literals are not supported yet", 2},
         {"x = u'a'\n", "NotImplementedError: unicode string literals are not supported yet", 1},
         {"x = 'a'\ny = '\\x4'\n", "ValueError: invalid \\x escape", 2},
     };

@@ -255,11 +255,14 @@ TEST_F(GetArgs, FloatingUnitsTakeAnyNumber)
     EXPECT_EQ(d, -1099511627776.0);
     EXPECT_EQ(D[0], 7.0);
     EXPECT_EQ(D[1], 0.0);
-    // There is no complex type yet: a real number is the real part.
-    Owned real(tup({ZvFloat_FromDouble(-0.25)}));
-    ASSERT_EQ(ZvArg_ParseTuple(real, "D", D), 1);
+    // A real number is the real part; a complex gives both.
+    Owned real(tup({ZvFloat_FromDouble(-0.25), ZvComplex_FromDoubles(3.0, -4.5)}));
+    double D2[2];
+    ASSERT_EQ(ZvArg_ParseTuple(real, "DD", D, D2), 1);
     EXPECT_EQ(D[0], -0.25);
     EXPECT_EQ(D[1], 0.0);
+    EXPECT_EQ(D2[0], 3.0);
+    EXPECT_EQ(D2[1], -4.5);
 
     // A long too large for a double keeps its own OverflowError.
     Owned huge(tup({lng(("1" + std::string(400, '0')).c_str())}));

@@ -54,7 +54,8 @@ TEST_F(MarshalTest, ValuesHaveTheirExactByteFormsAndComeBack)
         negbig(long_of("-32768")), zero(long_of("0")), dict(ZvDict_New()),
         pt1(ZvFloat_FromDouble(0.1)), fone(ZvFloat_FromDouble(1.0)), fneg(ZvFloat_FromDouble(-2.0)),
         fexp(ZvFloat_FromDouble(1e100)), str(zv_bytes({"a\0b", 3})), tuple(ZvTuple_New(0)),
-        list(ZvList_New(0)), name(ZvString_InternFromString("spam"));
+        list(ZvList_New(0)), name(ZvString_InternFromString("spam")),
+        cplx(ZvComplex_FromDoubles(1.5, -2.0));
     Owned twice(zv_tuple({name.get(), name.get()})), pair(zv_tuple({one.get(), str.get()}));
     const struct {
         ZvObject *value;
@@ -75,6 +76,10 @@ TEST_F(MarshalTest, ValuesHaveTheirExactByteFormsAndComeBack)
         {pt1, 1,
          "f\x13"
          "0.10000000000000001"},
+        {cplx, 1,
+         "x\x03"
+         "1.5\x04"
+         "-2.0"},
         {fone, 1,
          "f\x03"
          "1.0"},
@@ -231,9 +236,12 @@ TEST_F(MarshalTest, BadDataRaisesAndNeverOverreads)
          ZvExc_ValueError, bad},
         {std::string("f\0", 2), ZvExc_ValueError, bad},
         {"x\x03"
-         "1.0\x03"
-         "2.0",
-         ZvExc_ValueError, bad},                      // no complex numbers yet
+         "1.0",
+         ZvExc_EOFError, eof}, // a complex without its imaginary part
+        {"x\x03"
+         "1.0\x01"
+         "j",
+         ZvExc_ValueError, bad},
         {"u" + le32(1) + "a", ZvExc_ValueError, bad}, // no unicode yet
         {"?", ZvExc_ValueError, bad},
         {"\xff", ZvExc_ValueError, bad},
