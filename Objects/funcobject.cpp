@@ -561,7 +561,10 @@ int ZvFunction_SetClosure(ZvObject *op, ZvObject *closure)
     return 0;
 }
 
-ZvObject *ZvClassMethod_New(ZvObject *callable) { return new_wrapper(&ZvClassMethod_Type, callable); }
+ZvObject *ZvClassMethod_New(ZvObject *callable)
+{
+    return new_wrapper(&ZvClassMethod_Type, callable);
+}
 
 ZvObject *ZvStaticMethod_New(ZvObject *callable)
 {

@@ -267,7 +267,10 @@ int instance_length(ZvObject *self)
                            "__len__() should return >= 0");
 }
 
-ZvObject *instance_subscript(ZvObject *self, ZvObject *key) { return call_method(self, N_getitem, key); }
+ZvObject *instance_subscript(ZvObject *self, ZvObject *key)
+{
+    return call_method(self, N_getitem, key);
+}
 
 int instance_ass_subscript(ZvObject *self, ZvObject *key, ZvObject *value)
 {

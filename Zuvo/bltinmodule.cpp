@@ -448,7 +448,8 @@ extern "C" ZvObject *_ZvBuiltin_Init(void)
         {"tuple", (ZvObject *)&ZvTuple_Type},
         {"type", (ZvObject *)&ZvType_Type},
         {"xrange", (ZvObject *)&ZvRange_Type},
-        /* "open" and "file" */
+        {"open", (ZvObject *)&ZvFile_Type},
+        {"file", (ZvObject *)&ZvFile_Type},
         /* "unicode" */
     };
     for (auto &n : names)

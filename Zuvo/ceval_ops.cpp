@@ -585,7 +585,9 @@ ZvObject *string_concatenate(ZvObject *v, ZvObject *w, ZvFrameObject *f,
     if (Zv_REFCNT(v) == 2) {
         /* The other reference is the variable the result goes back into:
          * drop it first, so the string can grow where it is. */
-        int oparg = next_instr[2] << 8 | next_instr[1];
+        /* Only an instruction with an argument has the two bytes after it
+         * (the last instruction of the code may have none). */
+        int oparg = HAS_ARG(*next_instr) ? next_instr[2] << 8 | next_instr[1] : 0;
         switch (*next_instr) {
         case STORE_FAST: {
             ZvObject **local = &f->f_localsplus[oparg];

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "compile_internal.h"
+#include "peephole.h"
 #include "zvref.h"
 
 extern "C" {
@@ -203,20 +204,22 @@ ZvObject *make_code(Compiling *c)
 {
     zv::Ref code(ZvString_FromStringAndSize(ZvString_AS_STRING(c->c_code), c->c_nexti));
     zv::Ref lnotab(ZvString_FromStringAndSize(ZvString_AS_STRING(c->c_lnotab), c->c_lnotab_next));
-    if (!code || !lnotab) return nullptr;
-    // The peephole optimizer rewrites `code` here, with the names and the
-    // line table beside it, before the constants are frozen: it may append
-    // to c_consts.
-    zv::Ref consts(ZvList_AsTuple(c->c_consts));
     zv::Ref names(ZvList_AsTuple(c->c_names));
+    if (!code || !lnotab || !names) return nullptr;
+    // The peephole pass, on every block: it rewrites the fresh line table
+    // in place and may append folded tuples to c_consts, so it runs before
+    // the constants are frozen.  It gives back the code unchanged rather
+    // than fail.
+    code.reset(_ZvCode_Optimize(code.get(), c->c_consts, names.get(), lnotab.get()));
+    if (!code) return nullptr;
+    zv::Ref consts(ZvList_AsTuple(c->c_consts));
     zv::Ref varnames(ZvList_AsTuple(c->c_sym.c_varnames));
     int ncells = ZvDict_Size(c->c_sym.c_cellvars);
     zv::Ref cellvars(names_by_index(c->c_sym.c_cellvars, 0));
     zv::Ref freevars(names_by_index(c->c_sym.c_freevars, ncells));
     zv::Ref filename(ZvString_InternFromString(c->c_filename ? c->c_filename : "???"));
     zv::Ref name(ZvString_InternFromString(c->c_name));
-    if (!consts || !names || !varnames || !cellvars || !freevars || !filename || !name)
-        return nullptr;
+    if (!consts || !varnames || !cellvars || !freevars || !filename || !name) return nullptr;
     return (ZvObject *)ZvCode_New(c->c_sym.c_argcount, c->c_sym.c_nlocals, c->c_maxstacklevel,
                                   c->c_sym.c_flags, code.get(), consts.get(), names.get(),
                                   varnames.get(), freevars.get(), cellvars.get(), filename.get(),

@@ -128,7 +128,10 @@ bool append_text(std::string &out, ZvObject *obj, bool use_repr = false)
     return true;
 }
 
-ZvObject *string_of(const std::string &s) { return ZvString_FromStringAndSize(s.data(), (int)s.size()); }
+ZvObject *string_of(const std::string &s)
+{
+    return ZvString_FromStringAndSize(s.data(), (int)s.size());
+}
 
 /* Exception's text: "" for no arguments, str of the only one, else str of
  * the tuple (also when the arguments have no length). */
@@ -383,7 +386,8 @@ ZvObject *store_unicode_error(ZvObject *self, ZvObject *rest, ZvObject *encoding
                               ZvObject *start, ZvObject *end, ZvObject *reason)
 {
     if (ZvObject_SetAttrString(self, "args", rest) < 0) return nullptr;
-    if (encoding != nullptr && ZvObject_SetAttrString(self, "encoding", encoding) < 0) return nullptr;
+    if (encoding != nullptr && ZvObject_SetAttrString(self, "encoding", encoding) < 0)
+        return nullptr;
     if (ZvObject_SetAttrString(self, "object", object) < 0 ||
         ZvObject_SetAttrString(self, "start", start) < 0 ||
         ZvObject_SetAttrString(self, "end", end) < 0 ||
@@ -615,7 +619,8 @@ void _ZvExc_Init(void)
             Zv_FatalError("Module dictionary insertion problem.");
     }
     ZvExc_MemoryErrorInst = ZvObject_CallObject(ZvExc_MemoryError, nullptr);
-    if (ZvExc_MemoryErrorInst == nullptr) Zv_FatalError("Cannot pre-allocate MemoryError instance\n");
+    if (ZvExc_MemoryErrorInst == nullptr)
+        Zv_FatalError("Cannot pre-allocate MemoryError instance\n");
 }
 
 void _ZvExc_Fini(void)
@@ -645,14 +650,26 @@ ZvObject *ZvUnicodeDecodeError_GetEncoding(ZvObject *exc)
 {
     return get_string_attr(exc, "encoding", false);
 }
-ZvObject *ZvUnicodeEncodeError_GetObject(ZvObject *exc) { return get_string_attr(exc, "object", true); }
-ZvObject *ZvUnicodeDecodeError_GetObject(ZvObject *exc) { return get_string_attr(exc, "object", false); }
+ZvObject *ZvUnicodeEncodeError_GetObject(ZvObject *exc)
+{
+    return get_string_attr(exc, "object", true);
+}
+ZvObject *ZvUnicodeDecodeError_GetObject(ZvObject *exc)
+{
+    return get_string_attr(exc, "object", false);
+}
 ZvObject *ZvUnicodeTranslateError_GetObject(ZvObject *exc)
 {
     return get_string_attr(exc, "object", true);
 }
-ZvObject *ZvUnicodeEncodeError_GetReason(ZvObject *exc) { return get_string_attr(exc, "reason", false); }
-ZvObject *ZvUnicodeDecodeError_GetReason(ZvObject *exc) { return get_string_attr(exc, "reason", false); }
+ZvObject *ZvUnicodeEncodeError_GetReason(ZvObject *exc)
+{
+    return get_string_attr(exc, "reason", false);
+}
+ZvObject *ZvUnicodeDecodeError_GetReason(ZvObject *exc)
+{
+    return get_string_attr(exc, "reason", false);
+}
 ZvObject *ZvUnicodeTranslateError_GetReason(ZvObject *exc)
 {
     return get_string_attr(exc, "reason", false);
@@ -683,15 +700,30 @@ int ZvUnicodeTranslateError_GetEnd(ZvObject *exc, int *end)
     return get_position(exc, "end", true, true, end);
 }
 
-int ZvUnicodeEncodeError_SetStart(ZvObject *exc, int start) { return set_int_attr(exc, "start", start); }
-int ZvUnicodeDecodeError_SetStart(ZvObject *exc, int start) { return set_int_attr(exc, "start", start); }
+int ZvUnicodeEncodeError_SetStart(ZvObject *exc, int start)
+{
+    return set_int_attr(exc, "start", start);
+}
+int ZvUnicodeDecodeError_SetStart(ZvObject *exc, int start)
+{
+    return set_int_attr(exc, "start", start);
+}
 int ZvUnicodeTranslateError_SetStart(ZvObject *exc, int start)
 {
     return set_int_attr(exc, "start", start);
 }
-int ZvUnicodeEncodeError_SetEnd(ZvObject *exc, int end) { return set_int_attr(exc, "end", end); }
-int ZvUnicodeDecodeError_SetEnd(ZvObject *exc, int end) { return set_int_attr(exc, "end", end); }
-int ZvUnicodeTranslateError_SetEnd(ZvObject *exc, int end) { return set_int_attr(exc, "end", end); }
+int ZvUnicodeEncodeError_SetEnd(ZvObject *exc, int end)
+{
+    return set_int_attr(exc, "end", end);
+}
+int ZvUnicodeDecodeError_SetEnd(ZvObject *exc, int end)
+{
+    return set_int_attr(exc, "end", end);
+}
+int ZvUnicodeTranslateError_SetEnd(ZvObject *exc, int end)
+{
+    return set_int_attr(exc, "end", end);
+}
 int ZvUnicodeEncodeError_SetReason(ZvObject *exc, const char *reason)
 {
     return set_string_attr(exc, "reason", reason);

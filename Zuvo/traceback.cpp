@@ -126,7 +126,8 @@ int display_line(ZvObject *f, ZvTracebackObject *tb)
              ZvString_AS_STRING(co->co_name));
     int err = ZvFile_WriteString(buf, f);
     if (fp == nullptr) return err;
-    size_t n = err == 0 && tb->tb_lineno > 0 ? zv::read_line(fp, tb->tb_lineno, buf, sizeof buf) : 0;
+    size_t n = 0;
+    if (err == 0 && tb->tb_lineno > 0) n = zv::read_line(fp, tb->tb_lineno, buf, sizeof buf);
     fclose(fp);
     if (n == 0) return err;
     const char *line = zv::skip_blanks(buf);

@@ -33,6 +33,7 @@
 #include "marshal.h"
 #include "fileobject.h"
 #include "sysmodule.h"
+#include "zvversion.h"
 #include "zvrun.h"
 #include "abstract.h"
 #include "iterobject.h"

@@ -87,6 +87,13 @@ ZvAPI_FUNC(ZvOS_sighandler_t) ZvOS_getsig(int sig);
 /* Creates the __builtin__ module (start-up); borrowed reference or NULL. */
 ZvAPI_FUNC(ZvObject *) _ZvBuiltin_Init(void);
 
+/* The installation this program runs from, as the module search path
+ * computation finds it: the program's full path, the prefix of the
+ * library modules and that of the platform-dependent files. */
+ZvAPI_FUNC(char *) Zv_GetProgramFullPath(void);
+ZvAPI_FUNC(char *) Zv_GetPrefix(void);
+ZvAPI_FUNC(char *) Zv_GetExecPrefix(void);
+
 ZV_END_DECLS
 
 #endif /* ZVLIFECYCLE_H */

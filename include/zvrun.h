@@ -84,6 +84,10 @@ ZvAPI_FUNC(void) ZvErr_PrintEx(int set_sys_last_vars);
  * cleared.  The default sys.excepthook. */
 ZvAPI_FUNC(void) ZvErr_Display(ZvObject *exc, ZvObject *value, ZvObject *tb);
 
+/* Prints an exception with its traceback to sys.stderr, the way an
+ * uncaught exception is shown (the default sys.excepthook). */
+ZvAPI_FUNC(void) ZvErr_Display(ZvObject *exc, ZvObject *value, ZvObject *tb);
+
 ZV_END_DECLS
 
 #endif /* ZVRUN_H */

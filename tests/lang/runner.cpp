@@ -10,11 +10,16 @@
 // uncaught exception, raised on that line (the innermost traceback entry);
 // output printed before it is still checked.  A failing script reports
 // each mismatch as "file:line: ..." and exits with status 1.
+//
+// A script that needs files of its own finds a fresh temporary directory
+// in sys.argv[1]; the runner removes it, with whatever is in it, at the end.
 #include "zuvo.h"
 #include "structmember.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -181,6 +186,13 @@ int main(int argc, char **argv)
         fprintf(stderr, "%s: cannot capture standard output\n", path);
         return 1;
     }
+    char tmpdir[] = "/tmp/zvlang-XXXXXX";
+    if (mkdtemp(tmpdir) == nullptr) {
+        perror("mkdtemp");
+        return 1;
+    }
+    char *script_argv[] = {argv[1], tmpdir};
+    ZvSys_SetArgv(2, script_argv);
     ZvObject *main_dict = ZvModule_GetDict(ZvImport_AddModule("__main__"));
     FILE *fp = fopen(path, "r");
     if (fp == nullptr) {
@@ -241,5 +253,7 @@ int main(int argc, char **argv)
     }
     Zv_DECREF(out);
     Zv_Finalize();
+    std::error_code ignored;
+    std::filesystem::remove_all(tmpdir, ignored);
     return failures == 0 ? 0 : 1;
 }

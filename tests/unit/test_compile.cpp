@@ -12,8 +12,22 @@
 
 #include "graminit.h"
 #include "opcode.h"
+#include "../../Zuvo/peephole.h"
 
 namespace {
+
+// Every code object the compiler makes, nested ones included, must pass
+// the verifier the evaluation loop runs before the code first runs.
+void verify_tree(ZvObject *code)
+{
+    if (_ZvCode_Verify((ZvCodeObject *)code) < 0) {
+        ADD_FAILURE() << "refused by the verifier: " << zv_error_text();
+        return;
+    }
+    ZvObject *consts = ((ZvCodeObject *)code)->co_consts;
+    for (int i = 0; i < ZvTuple_GET_SIZE(consts); i++)
+        if (ZvCode_Check(ZvTuple_GET_ITEM(consts, i))) verify_tree(ZvTuple_GET_ITEM(consts, i));
+}
 
 // A compiled snippet: the code object, or the error it raised.
 struct Compiled {
@@ -38,7 +52,10 @@ struct Compiled {
         code = ZvNode_CompileFlags(tree, "<test>", &cf);
         cf_flags = cf.cf_flags;
         ZvNode_Free(tree);
-        if (code == nullptr) record_error();
+        if (code == nullptr)
+            record_error();
+        else
+            verify_tree(code);
     }
     ~Compiled() { Zv_XDECREF(code); }
 
@@ -141,10 +158,11 @@ std::vector<Insn> parse_listing(const std::string &text)
 // A one-line form of a listing: "LOAD_NAME a, LOAD_CONST 1, COMPARE_OP <,
 // JUMP_IF_FALSE >7, ...": names, constants and variables by what they
 // designate, counts by number, comparisons by operator, and jump targets
-// as the index of the target instruction.  A module's closing
+// as the index of the target instruction; with `lines`, each instruction
+// has its source line in front ("3 LOAD_FAST a").  A module's closing
 // "LOAD_CONST None, RETURN_VALUE" is left out when `strip_tail` is set (a
 // jump there shows as one past the last instruction shown).
-std::string compact(ZvObject *code, bool strip_tail)
+std::string compact(ZvObject *code, bool strip_tail, bool lines = false)
 {
     std::vector<Insn> insns = parse_listing(disassemble(code));
     std::vector<std::string> tokens;
@@ -159,6 +177,7 @@ std::string compact(ZvObject *code, bool strip_tail)
         } else if (!in.arg.empty()) {
             t += " " + (in.note.empty() ? in.arg : in.note);
         }
+        if (lines) t = std::to_string(ZvCode_Addr2Line((ZvCodeObject *)code, in.offset)) + " " + t;
         tokens.push_back(t);
     }
     if (strip_tail && tokens.size() >= 2 && tokens.back() == "RETURN_VALUE" &&
@@ -297,24 +316,24 @@ TEST_F(Compile, Statements)
         // Branches whose test is a constant false value generate nothing.
         {"if 0:\n    a\nelif '':\n    b\nelif 0x0L:\n    c\nelse:\n    d\n",
          "LOAD_NAME d, POP_TOP"},
-        {"if 0xe:\n    a\n", "LOAD_CONST 14, JUMP_IF_FALSE >6, POP_TOP, LOAD_NAME a, POP_TOP, "
-                            "JUMP_FORWARD >7, POP_TOP"},
-        {"if 'abcd':\n    a\n", "LOAD_CONST 'abcd', JUMP_IF_FALSE >6, POP_TOP, LOAD_NAME a, "
-                                "POP_TOP, JUMP_FORWARD >7, POP_TOP"},
+        // A constant true test keeps its branch; the optimizer drops the test.
+        {"if 0xe:\n    a\n", "LOAD_NAME a, POP_TOP, JUMP_FORWARD >4, POP_TOP"},
+        {"if 'abcd':\n    a\n", "LOAD_NAME a, POP_TOP, JUMP_FORWARD >4, POP_TOP"},
         {"while x:\n    break\nelse:\n    y\n",
          "SETUP_LOOP >10, LOAD_NAME x, JUMP_IF_FALSE >6, POP_TOP, BREAK_LOOP, JUMP_ABSOLUTE >1, "
          "POP_TOP, POP_BLOCK, LOAD_NAME y, POP_TOP"},
         {"for i in x:\n    continue\nelse:\n    y\n",
          "SETUP_LOOP >10, LOAD_NAME x, GET_ITER, FOR_ITER >7, STORE_NAME i, JUMP_ABSOLUTE >3, "
          "JUMP_ABSOLUTE >3, POP_BLOCK, LOAD_NAME y, POP_TOP"},
-        // continue inside a try block unwinds it first.
+        // continue inside a try block unwinds it first (the jumps to the
+        // loop's end go straight to its start).
         {"for i in x:\n    try:\n        continue\n    except:\n        pass\n",
          "SETUP_LOOP >16, LOAD_NAME x, GET_ITER, FOR_ITER >15, STORE_NAME i, SETUP_EXCEPT >9, "
-         "CONTINUE_LOOP >3, POP_BLOCK, JUMP_FORWARD >14, POP_TOP, POP_TOP, POP_TOP, JUMP_FORWARD "
-         ">14, END_FINALLY, JUMP_ABSOLUTE >3, POP_BLOCK"},
+         "CONTINUE_LOOP >3, POP_BLOCK, JUMP_ABSOLUTE >3, POP_TOP, POP_TOP, POP_TOP, JUMP_ABSOLUTE "
+         ">3, END_FINALLY, JUMP_ABSOLUTE >3, POP_BLOCK"},
         {"while 1:\n    try:\n        pass\n    finally:\n        break\n",
-         "SETUP_LOOP >12, LOAD_CONST 1, JUMP_IF_FALSE >10, POP_TOP, SETUP_FINALLY >7, POP_BLOCK, "
-         "LOAD_CONST None, BREAK_LOOP, END_FINALLY, JUMP_ABSOLUTE >1, POP_TOP, POP_BLOCK"},
+         "SETUP_LOOP >9, SETUP_FINALLY >4, POP_BLOCK, LOAD_CONST None, BREAK_LOOP, END_FINALLY, "
+         "JUMP_ABSOLUTE >1, POP_TOP, POP_BLOCK"},
         {"try:\n    a\nexcept E, (x, y):\n    b\nexcept:\n    c\nelse:\n    d\n",
          "SETUP_EXCEPT >5, LOAD_NAME a, POP_TOP, POP_BLOCK, JUMP_FORWARD >26, DUP_TOP, LOAD_NAME "
          "E, COMPARE_OP exception match, JUMP_IF_FALSE >18, POP_TOP, POP_TOP, UNPACK_SEQUENCE 2, "
@@ -335,7 +354,7 @@ TEST_F(Compile, Statements)
          "LOAD_CONST 'C', LOAD_NAME A, LOAD_NAME B, BUILD_TUPLE 2, LOAD_CONST <code object C, "
          "line 1>, MAKE_FUNCTION 0, CALL_FUNCTION 0, BUILD_CLASS, STORE_NAME C"},
         {"class C: pass\n",
-         "LOAD_CONST 'C', BUILD_TUPLE 0, LOAD_CONST <code object C, line 1>, MAKE_FUNCTION 0, "
+         "LOAD_CONST 'C', LOAD_CONST (), LOAD_CONST <code object C, line 1>, MAKE_FUNCTION 0, "
          "CALL_FUNCTION 0, BUILD_CLASS, STORE_NAME C"},
         {"'''doc'''\nx = 1\n", "LOAD_CONST 'doc', STORE_NAME __doc__, LOAD_CONST 1, STORE_NAME x"},
     };
@@ -350,7 +369,7 @@ TEST_F(Compile, Expressions)
          "LOAD_NAME a, JUMP_IF_TRUE >7, POP_TOP, LOAD_NAME b, JUMP_IF_TRUE >7, POP_TOP, LOAD_NAME "
          "c, POP_TOP"},
         {"a and b or not c\n",
-         "LOAD_NAME a, JUMP_IF_FALSE >4, POP_TOP, LOAD_NAME b, JUMP_IF_TRUE >8, POP_TOP, LOAD_NAME "
+         "LOAD_NAME a, JUMP_IF_FALSE >5, POP_TOP, LOAD_NAME b, JUMP_IF_TRUE >8, POP_TOP, LOAD_NAME "
          "c, UNARY_NOT, POP_TOP"},
         {"a < b; a <= b; a == b; a != b; a <> b\n",
          "LOAD_NAME a, LOAD_NAME b, COMPARE_OP <, POP_TOP, LOAD_NAME a, LOAD_NAME b, COMPARE_OP "
@@ -392,7 +411,7 @@ TEST_F(Compile, Expressions)
          "LOAD_CONST 5, LOAD_ATTR x, UNARY_NEGATIVE, POP_TOP, LOAD_CONST 1.5, UNARY_INVERT, "
          "POP_TOP"},
         {"(); (a); (a,); []; [a, b]; {}\n",
-         "BUILD_TUPLE 0, POP_TOP, LOAD_NAME a, POP_TOP, LOAD_NAME a, BUILD_TUPLE 1, POP_TOP, "
+         "LOAD_CONST (), POP_TOP, LOAD_NAME a, POP_TOP, LOAD_NAME a, BUILD_TUPLE 1, POP_TOP, "
          "BUILD_LIST 0, POP_TOP, LOAD_NAME a, LOAD_NAME b, BUILD_LIST 2, POP_TOP, BUILD_MAP 0, "
          "POP_TOP"},
         // Keys are evaluated before their values.
@@ -427,14 +446,14 @@ TEST_F(Compile, Expressions)
         {"[x for x in y for z in w if z]\n",
          "BUILD_LIST 0, DUP_TOP, STORE_NAME _[1], LOAD_NAME y, GET_ITER, FOR_ITER >21, STORE_NAME "
          "x, LOAD_NAME w, GET_ITER, FOR_ITER >20, STORE_NAME z, LOAD_NAME z, JUMP_IF_FALSE >18, "
-         "POP_TOP, LOAD_NAME _[1], LOAD_NAME x, LIST_APPEND, JUMP_FORWARD >19, POP_TOP, "
+         "POP_TOP, LOAD_NAME _[1], LOAD_NAME x, LIST_APPEND, JUMP_ABSOLUTE >9, POP_TOP, "
          "JUMP_ABSOLUTE >9, JUMP_ABSOLUTE >5, DELETE_NAME _[1], POP_TOP"},
         {"[[x for x in y] for z in 1, 2]\n",
-         "BUILD_LIST 0, DUP_TOP, STORE_NAME _[1], LOAD_CONST 1, LOAD_CONST 2, BUILD_TUPLE 2, "
-         "GET_ITER, FOR_ITER >24, STORE_NAME z, LOAD_NAME _[1], BUILD_LIST 0, DUP_TOP, STORE_NAME "
-         "_[2], LOAD_NAME y, GET_ITER, FOR_ITER >21, STORE_NAME x, LOAD_NAME _[2], LOAD_NAME x, "
-         "LIST_APPEND, JUMP_ABSOLUTE >15, DELETE_NAME _[2], LIST_APPEND, JUMP_ABSOLUTE >7, "
-         "DELETE_NAME _[1], POP_TOP"},
+         "BUILD_LIST 0, DUP_TOP, STORE_NAME _[1], LOAD_CONST (1, 2), GET_ITER, FOR_ITER >22, "
+         "STORE_NAME z, LOAD_NAME _[1], BUILD_LIST 0, DUP_TOP, STORE_NAME _[2], LOAD_NAME y, "
+         "GET_ITER, FOR_ITER >19, STORE_NAME x, LOAD_NAME _[2], LOAD_NAME x, LIST_APPEND, "
+         "JUMP_ABSOLUTE >13, DELETE_NAME _[2], LIST_APPEND, JUMP_ABSOLUTE >5, DELETE_NAME _[1], "
+         "POP_TOP"},
         {"f(x for x in y)\n",
          "LOAD_NAME f, LOAD_CONST <code object <generator expression>, line 1>, MAKE_FUNCTION 0, "
          "LOAD_NAME y, GET_ITER, CALL_FUNCTION 1, CALL_FUNCTION 1, POP_TOP"},
@@ -455,24 +474,20 @@ TEST_F(Compile, Bodies)
         // A tuple parameter that a nested function uses is stored in its cell.
         {"def f((a, b)):\n    return lambda: a\n",
          "LOAD_FAST .0, UNPACK_SEQUENCE 2, STORE_DEREF a, STORE_FAST b, LOAD_CLOSURE a, "
-         "LOAD_CONST <code object <lambda>, line 2>, MAKE_CLOSURE 0, RETURN_VALUE, "
-         "LOAD_CONST None, RETURN_VALUE"},
-        {"def f():\n    '''doc'''\n    return 1\n",
-         "LOAD_CONST 1, RETURN_VALUE, LOAD_CONST None, RETURN_VALUE"},
+         "LOAD_CONST <code object <lambda>, line 2>, MAKE_CLOSURE 0, RETURN_VALUE"},
+        {"def f():\n    '''doc'''\n    return 1\n", "LOAD_CONST 1, RETURN_VALUE"},
         {"def f():\n    x = 1\n    def g():\n        return x\n    return g\n",
          "LOAD_CONST 1, STORE_DEREF x, LOAD_CLOSURE x, LOAD_CONST <code object g, line 3>, "
-         "MAKE_CLOSURE 0, STORE_FAST g, LOAD_FAST g, RETURN_VALUE, LOAD_CONST None, RETURN_VALUE"},
+         "MAKE_CLOSURE 0, STORE_FAST g, LOAD_FAST g, RETURN_VALUE"},
         {"def f():\n    global x\n    x = 1\n    del x\n    return y\n",
-         "LOAD_CONST 1, STORE_GLOBAL x, DELETE_GLOBAL x, LOAD_GLOBAL y, RETURN_VALUE, LOAD_CONST "
-         "None, RETURN_VALUE"},
+         "LOAD_CONST 1, STORE_GLOBAL x, DELETE_GLOBAL x, LOAD_GLOBAL y, RETURN_VALUE"},
         {"def f(a):\n    del a\n    [a for a in a]\n",
          "DELETE_FAST a, BUILD_LIST 0, DUP_TOP, STORE_FAST _[1], LOAD_FAST a, GET_ITER, FOR_ITER "
          ">12, STORE_FAST a, LOAD_FAST _[1], LOAD_FAST a, LIST_APPEND, JUMP_ABSOLUTE >6, "
          "DELETE_FAST _[1], POP_TOP, LOAD_CONST None, RETURN_VALUE"},
         // exec and import * keep the locals in a dictionary: names go by name.
         {"def f():\n    exec 'x'\n    return x\n",
-         "LOAD_CONST 'x', LOAD_CONST None, DUP_TOP, EXEC_STMT, LOAD_NAME x, RETURN_VALUE, "
-         "LOAD_CONST None, RETURN_VALUE"},
+         "LOAD_CONST 'x', LOAD_CONST None, DUP_TOP, EXEC_STMT, LOAD_NAME x, RETURN_VALUE"},
         {"def f():\n    for i in x:\n        yield i\n",
          "SETUP_LOOP >10, LOAD_GLOBAL x, GET_ITER, FOR_ITER >9, STORE_FAST i, LOAD_FAST i, "
          "YIELD_VALUE, POP_TOP, JUMP_ABSOLUTE >3, POP_BLOCK, LOAD_CONST None, RETURN_VALUE"},
@@ -481,9 +496,9 @@ TEST_F(Compile, Bodies)
          "POP_TOP, POP_TOP, POP_TOP, JUMP_FORWARD >11, END_FINALLY, LOAD_CONST None, RETURN_VALUE"},
         {"(x for x in y if x for z in x)\n",
          "SETUP_LOOP >21, LOAD_FAST [outmost-iterable], FOR_ITER >20, STORE_FAST x, LOAD_FAST x, "
-         "JUMP_IF_FALSE >18, POP_TOP, SETUP_LOOP >17, LOAD_FAST x, GET_ITER, FOR_ITER >16, "
+         "JUMP_IF_FALSE >18, POP_TOP, SETUP_LOOP >19, LOAD_FAST x, GET_ITER, FOR_ITER >16, "
          "STORE_FAST z, LOAD_FAST x, YIELD_VALUE, POP_TOP, JUMP_ABSOLUTE >10, POP_BLOCK, "
-         "JUMP_FORWARD >19, POP_TOP, JUMP_ABSOLUTE >2, POP_BLOCK, LOAD_CONST None, RETURN_VALUE"},
+         "JUMP_ABSOLUTE >2, POP_TOP, JUMP_ABSOLUTE >2, POP_BLOCK, LOAD_CONST None, RETURN_VALUE"},
         {"class C:\n    'doc'\n    x = 1\n",
          "LOAD_GLOBAL __name__, STORE_NAME __module__, LOAD_CONST 'doc', STORE_NAME __doc__, "
          "LOAD_CONST 1, STORE_NAME x, LOAD_LOCALS, RETURN_VALUE"},
@@ -494,14 +509,13 @@ TEST_F(Compile, Bodies)
          "IMPORT_NAME _C__m, STORE_NAME _C__m, LOAD_LOCALS, RETURN_VALUE"},
         // A class body passes an enclosing function's variable on to its methods.
         {"def f():\n    x = 1\n    class C:\n        def m(self): return x\n",
-         "LOAD_CONST 1, STORE_DEREF x, LOAD_CONST 'C', BUILD_TUPLE 0, LOAD_CLOSURE x, LOAD_CONST "
+         "LOAD_CONST 1, STORE_DEREF x, LOAD_CONST 'C', LOAD_CONST (), LOAD_CLOSURE x, LOAD_CONST "
          "<code object C, line 3>, MAKE_CLOSURE 0, CALL_FUNCTION 0, BUILD_CLASS, STORE_FAST C, "
          "LOAD_CONST None, RETURN_VALUE"},
     };
     for (const Case &t : cases) EXPECT_EQ(ops(t.src, 1), t.expected) << t.src;
     EXPECT_EQ(ops("class C:\n    def m(self):\n        return self.__x + __y\n", 2),
-              "LOAD_FAST self, LOAD_ATTR _C__x, LOAD_GLOBAL _C__y, BINARY_ADD, RETURN_VALUE, "
-              "LOAD_CONST None, RETURN_VALUE");
+              "LOAD_FAST self, LOAD_ATTR _C__x, LOAD_GLOBAL _C__y, BINARY_ADD, RETURN_VALUE");
     EXPECT_EQ(ops("def f():\n    x = 1\n    class C:\n        def m(self): return x\n", 2),
               "LOAD_GLOBAL __name__, STORE_NAME __module__, LOAD_CLOSURE x, LOAD_CONST <code "
               "object m, line 4>, MAKE_CLOSURE 0, STORE_NAME m, LOAD_LOCALS, RETURN_VALUE");
@@ -930,16 +944,16 @@ TEST_F(Compile, SyntaxErrorValue)
 TEST_F(Compile, Literals)
 {
     const Case cases[] = {
-        {"x = 0x7fffffff, 0x80000000, 0777, 0L, 0x10l, 1e3, 1.25e-1, 00.5\n",
+        {"x = [0x7fffffff, 0x80000000, 0777, 0L, 0x10l, 1e3, 1.25e-1, 00.5]\n",
          "LOAD_CONST 2147483647, LOAD_CONST 2147483648L, LOAD_CONST 511, LOAD_CONST 0L, LOAD_CONST "
-         "16L, LOAD_CONST 1000.0, LOAD_CONST 0.125, LOAD_CONST 0.5, BUILD_TUPLE 8, STORE_NAME x"},
+         "16L, LOAD_CONST 1000.0, LOAD_CONST 0.125, LOAD_CONST 0.5, BUILD_LIST 8, STORE_NAME x"},
         {"x = 99999999999999999999\n", "LOAD_CONST 99999999999999999999L, STORE_NAME x"},
         {"x = '''a\"b''' \"c'\" r\"\\'\" '\\t\\q\\\n'\n",
          "LOAD_CONST 'a\"bc\\'\\\\\\'\\t\\\\q', STORE_NAME x"},
         {"# coding: latin-1\nx = '\xe9'\n", "LOAD_CONST '\\xe9', STORE_NAME x"},
         {"# coding: utf-8\nx = '\xc3\xa9'\n", "LOAD_CONST '\\xc3\\xa9', STORE_NAME x"},
-        {"# coding: ascii\nx = 'a\\n', r'\\n'\n",
-         "LOAD_CONST 'a\\n', LOAD_CONST '\\\\n', BUILD_TUPLE 2, STORE_NAME x"},
+        {"# coding: ascii\nx = ['a\\n', r'\\n']\n",
+         "LOAD_CONST 'a\\n', LOAD_CONST '\\\\n', BUILD_LIST 2, STORE_NAME x"},
     };
     for (const Case &t : cases) EXPECT_EQ(ops(t.src), t.expected) << t.src;
     // A source that arrived as unicode text has no encoding declaration.
@@ -1002,4 +1016,302 @@ TEST_F(Compile, Disassembler)
     EXPECT_TRUE(zv_raised(ZvExc_SystemError));
     EXPECT_EQ(_ZvCode_Disassemble(nullptr), nullptr);
     EXPECT_TRUE(zv_raised(ZvExc_SystemError));
+}
+
+// --- The peephole pass -------------------------------------------------------
+
+namespace {
+
+// Hand-made code for the pass itself: `bytes` with constants (5, "s"), one
+// name and a line table.
+struct Handmade {
+    Owned code, consts, names, lnotab;
+    Handmade(const std::vector<int> &bytes, const std::string &table = "")
+        : code(ZvString_FromStringAndSize(nullptr, (int)bytes.size())),
+          consts(Zv_BuildValue("[is]", 5, "s")), names(Zv_BuildValue("(s)", "n")),
+          lnotab(ZvString_FromStringAndSize(table.data(), (int)table.size()))
+    {
+        char *p = ZvString_AS_STRING(code.get());
+        for (size_t i = 0; i < bytes.size(); i++) p[i] = (char)bytes[i];
+    }
+    ZvObject *optimize() { return _ZvCode_Optimize(code, consts, names, lnotab); }
+};
+
+} // namespace
+
+// Each rewrite, and where it must not apply: module snippets without the
+// closing return (depth 0) or the first nested body (depth 1).
+TEST_F(Compile, PeepholeRewrites)
+{
+    const struct {
+        const char *src;
+        int depth;
+        const char *expected;
+    } cases[] = {
+        // Tuples of constants become one constant; a
+        // tuple with a variable, or whose loads a jump can enter, is built.
+        {"x = (1, 2, 3)\n", 0, "LOAD_CONST (1, 2, 3), STORE_NAME x"},
+        // A folded tuple counts as one constant load, after which the count
+        // starts again: a folded tuple can only lead a tuple that folds.
+        {"x = ((1, 'a'), 2); y = 1,\n", 0,
+         "LOAD_CONST ((1, 'a'), 2), STORE_NAME x, LOAD_CONST (1,), STORE_NAME y"},
+        {"x = (1, (2, 3)); y = (1, (), 2)\n", 0,
+         "LOAD_CONST 1, LOAD_CONST (2, 3), BUILD_TUPLE 2, STORE_NAME x, LOAD_CONST 1, "
+         "LOAD_CONST (), LOAD_CONST 2, BUILD_TUPLE 3, STORE_NAME y"},
+        {"x = (1, y, 3)\n", 0,
+         "LOAD_CONST 1, LOAD_NAME y, LOAD_CONST 3, BUILD_TUPLE 3, STORE_NAME x"},
+        {"x = y, (1, 2)\n", 0, "LOAD_NAME y, LOAD_CONST (1, 2), BUILD_TUPLE 2, STORE_NAME x"},
+        {"x = (a or 1, 2)\n", 0,
+         "LOAD_NAME a, JUMP_IF_TRUE >4, POP_TOP, LOAD_CONST 1, LOAD_CONST 2, BUILD_TUPLE 2, "
+         "STORE_NAME x"},
+        {"x = [1, 2]\n", 0, "LOAD_CONST 1, LOAD_CONST 2, BUILD_LIST 2, STORE_NAME x"},
+        // Swaps need no sequence; other counts and mismatches keep it.
+        {"a, b = b, a\n", 0, "LOAD_NAME b, LOAD_NAME a, ROT_TWO, STORE_NAME a, STORE_NAME b"},
+        {"a, b, c = c, b, a\n", 0,
+         "LOAD_NAME c, LOAD_NAME b, LOAD_NAME a, ROT_THREE, ROT_TWO, STORE_NAME a, STORE_NAME b, "
+         "STORE_NAME c"},
+        {"[a, b] = [b, a]\n", 0, "LOAD_NAME b, LOAD_NAME a, ROT_TWO, STORE_NAME a, STORE_NAME b"},
+        {"a, = b,\n", 0, "LOAD_NAME b, STORE_NAME a"},
+        {"a, b = [1, 2]\n", 0, "LOAD_CONST 1, LOAD_CONST 2, ROT_TWO, STORE_NAME a, STORE_NAME b"},
+        {"a, b = 1, 2\n", 0, "LOAD_CONST (1, 2), UNPACK_SEQUENCE 2, STORE_NAME a, STORE_NAME b"},
+        {"a, b, c, d = d, c, b, a\n", 0,
+         "LOAD_NAME d, LOAD_NAME c, LOAD_NAME b, LOAD_NAME a, BUILD_TUPLE 4, UNPACK_SEQUENCE 4, "
+         "STORE_NAME a, STORE_NAME b, STORE_NAME c, STORE_NAME d"},
+        {"a, b = b, c, d\n", 0,
+         "LOAD_NAME b, LOAD_NAME c, LOAD_NAME d, BUILD_TUPLE 3, UNPACK_SEQUENCE 2, STORE_NAME a, "
+         "STORE_NAME b"},
+        // A true constant is not tested; a false one is.
+        {"while 1:\n    f()\n", 0,
+         "SETUP_LOOP >7, LOAD_NAME f, CALL_FUNCTION 0, POP_TOP, JUMP_ABSOLUTE >1, POP_TOP, "
+         "POP_BLOCK"},
+        {"while 0:\n    f()\n", 0,
+         "SETUP_LOOP >10, LOAD_CONST 0, JUMP_IF_FALSE >8, POP_TOP, LOAD_NAME f, CALL_FUNCTION 0, "
+         "POP_TOP, JUMP_ABSOLUTE >1, POP_TOP, POP_BLOCK"},
+        {"if 1:\n    a\nelse:\n    b\n", 0,
+         "LOAD_NAME a, POP_TOP, JUMP_FORWARD >6, POP_TOP, LOAD_NAME b, POP_TOP"},
+        // not before a test: one JUMP_IF_TRUE, when the target pops.
+        {"if not x:\n    a\n", 0,
+         "LOAD_NAME x, JUMP_IF_TRUE >6, POP_TOP, LOAD_NAME a, POP_TOP, JUMP_FORWARD >7, POP_TOP"},
+        {"x = not a and b\n", 0,
+         "LOAD_NAME a, UNARY_NOT, JUMP_IF_FALSE >5, POP_TOP, LOAD_NAME b, STORE_NAME x"},
+        {"x = not a\n", 0, "LOAD_NAME a, UNARY_NOT, STORE_NAME x"},
+        // not before in, not in, is, is not: the opposite comparison.
+        {"not a in b; not a not in b; not a is b; not a is not b; not a == b\n", 0,
+         "LOAD_NAME a, LOAD_NAME b, COMPARE_OP not in, POP_TOP, LOAD_NAME a, LOAD_NAME b, "
+         "COMPARE_OP in, POP_TOP, LOAD_NAME a, LOAD_NAME b, COMPARE_OP is not, POP_TOP, LOAD_NAME "
+         "a, LOAD_NAME b, COMPARE_OP is, POP_TOP, LOAD_NAME a, LOAD_NAME b, COMPARE_OP ==, "
+         "UNARY_NOT, POP_TOP"},
+        // A conditional jump onto one of the same kind goes on to its
+        // target, onto the opposite kind past it.
+        {"if a and b:\n    c\n", 0,
+         "LOAD_NAME a, JUMP_IF_FALSE >9, POP_TOP, LOAD_NAME b, JUMP_IF_FALSE >9, POP_TOP, "
+         "LOAD_NAME c, POP_TOP, JUMP_FORWARD >10, POP_TOP"},
+        {"if a or b:\n    c\n", 0,
+         "LOAD_NAME a, JUMP_IF_TRUE >5, POP_TOP, LOAD_NAME b, JUMP_IF_FALSE >9, POP_TOP, "
+         "LOAD_NAME c, POP_TOP, JUMP_FORWARD >10, POP_TOP"},
+        // Jumps onto unconditional jumps go to their destination: forward,
+        // backward for JUMP_FORWARD (made absolute), never backward for the
+        // other relative ones.
+        {"if a:\n    if b:\n        c\n", 0,
+         "LOAD_NAME a, JUMP_IF_FALSE >11, POP_TOP, LOAD_NAME b, JUMP_IF_FALSE >9, POP_TOP, "
+         "LOAD_NAME c, POP_TOP, JUMP_ABSOLUTE >12, POP_TOP, JUMP_FORWARD >12, POP_TOP"},
+        {"for i in x:\n    if a:\n        b\n", 0,
+         "SETUP_LOOP >14, LOAD_NAME x, GET_ITER, FOR_ITER >13, STORE_NAME i, LOAD_NAME a, "
+         "JUMP_IF_FALSE >11, POP_TOP, LOAD_NAME b, POP_TOP, JUMP_ABSOLUTE >3, POP_TOP, "
+         "JUMP_ABSOLUTE >3, POP_BLOCK"},
+        {"if a:\n    while b:\n        break\nc\n", 0,
+         "LOAD_NAME a, JUMP_IF_FALSE >12, POP_TOP, SETUP_LOOP >13, LOAD_NAME b, JUMP_IF_FALSE >9, "
+         "POP_TOP, BREAK_LOOP, JUMP_ABSOLUTE >4, POP_TOP, POP_BLOCK, JUMP_FORWARD >13, POP_TOP, "
+         "LOAD_NAME c, POP_TOP"},
+        {"for a in b:\n    while c:\n        pass\n", 0,
+         "SETUP_LOOP >14, LOAD_NAME b, GET_ITER, FOR_ITER >13, STORE_NAME a, SETUP_LOOP >12, "
+         "LOAD_NAME c, JUMP_IF_FALSE >10, POP_TOP, JUMP_ABSOLUTE >6, POP_TOP, POP_BLOCK, "
+         "JUMP_ABSOLUTE >3, POP_BLOCK"},
+        // The name None is the None constant where the block has one.
+        {"x = None; y = (None, 1)\n", 0,
+         "LOAD_CONST None, STORE_NAME x, LOAD_CONST (None, 1), STORE_NAME y"},
+        {"def f():\n    return None\n", 1, "LOAD_CONST None, RETURN_VALUE"},
+        {"lambda: None\n", 1, "LOAD_CONST None, RETURN_VALUE"},
+        {"class C:\n    'd'\n    x = None\n", 1,
+         "LOAD_GLOBAL __name__, STORE_NAME __module__, LOAD_CONST 'd', STORE_NAME __doc__, "
+         "LOAD_NAME None, STORE_NAME x, LOAD_LOCALS, RETURN_VALUE"},
+        // An explicit return drops the implicit one after it, not a return
+        // a jump can reach.
+        {"def f(x):\n    if x:\n        return 1\n    return 2\n", 1,
+         "LOAD_FAST x, JUMP_IF_FALSE >6, POP_TOP, LOAD_CONST 1, RETURN_VALUE, JUMP_FORWARD >7, "
+         "POP_TOP, LOAD_CONST 2, RETURN_VALUE"},
+        {"def f(x):\n    while x:\n        return 1\n", 1,
+         "SETUP_LOOP >9, LOAD_FAST x, JUMP_IF_FALSE >7, POP_TOP, LOAD_CONST 1, RETURN_VALUE, "
+         "JUMP_ABSOLUTE >1, POP_TOP, POP_BLOCK, LOAD_CONST None, RETURN_VALUE"},
+    };
+    for (const auto &t : cases) EXPECT_EQ(ops(t.src, t.depth), t.expected) << t.src;
+
+    // The None constant by its index: 0 without a docstring, or when -OO
+    // drops it.
+    const char *doc = "def f():\n    'doc'\n    return None\n";
+    EXPECT_NE(disassemble(first_nested(Compiled(doc).code)).find("LOAD_CONST 1 (None)"),
+              std::string::npos);
+    {
+        Optimize oo(2);
+        EXPECT_EQ(disassemble(first_nested(Compiled(doc).code)),
+                  "  0 LOAD_CONST 0 (None)\n  3 RETURN_VALUE\n");
+    }
+    // Without a None constant the lookup stays.
+    Compiled eval("None\n", eval_input);
+    EXPECT_EQ(compact(eval.code, false), "LOAD_NAME None, RETURN_VALUE");
+}
+
+// The bytes after a return are dropped only when they are one instruction
+// and a return: an argument byte of 83 (the return opcode) after two
+// one-byte instructions is not a return.
+TEST_F(Compile, PeepholeDeadReturnNeedsAnInstruction)
+{
+    std::string params;
+    for (int i = 0; i < 84; i++) params += (i ? ", a" : "a") + std::to_string(i);
+    Compiled c("def f(" + params + "):\n    return 1\n    print\n    print\n    a83\n");
+    ASSERT_NE(c.code, nullptr) << c.error;
+    EXPECT_EQ(compact(first_nested(c.code), false),
+              "LOAD_CONST 1, RETURN_VALUE, PRINT_NEWLINE, PRINT_NEWLINE, LOAD_FAST a83, POP_TOP, "
+              "LOAD_CONST None, RETURN_VALUE");
+}
+
+// Every instruction keeps its line and every jump its instruction, across
+// every kind of rewrite in one function.
+TEST_F(Compile, PeepholeKeepsLinesAndTargets)
+{
+    Compiled c("def f(a, b):\n"
+               "    while 1:\n"
+               "        if not a:\n"
+               "            return 1\n"
+               "        a, b = b, a\n"
+               "    return (1, 2)\n");
+    ASSERT_NE(c.code, nullptr) << c.error;
+    EXPECT_EQ(compact(first_nested(c.code), false, true),
+              "2 SETUP_LOOP >16, 3 LOAD_FAST a, 3 JUMP_IF_TRUE >7, 3 POP_TOP, 4 LOAD_CONST 1, "
+              "4 RETURN_VALUE, 4 JUMP_FORWARD >8, 4 POP_TOP, 5 LOAD_FAST b, 5 LOAD_FAST a, "
+              "5 ROT_TWO, 5 STORE_FAST a, 5 STORE_FAST b, 5 JUMP_ABSOLUTE >1, 5 POP_TOP, "
+              "5 POP_BLOCK, 6 LOAD_CONST (1, 2), 6 RETURN_VALUE");
+    EXPECT_EQ(lnotab_of(first_nested(c.code)), "1: 0,1 3,0 0,1 7,1 8,1 18,1");
+    Compiled m("x = 1\nwhile 1:\n    y = (1,\n         2)\n    if not x in y:\n        break\n");
+    ASSERT_NE(m.code, nullptr) << m.error;
+    EXPECT_EQ(compact(m.code, false, true),
+              "1 LOAD_CONST 1, 1 STORE_NAME x, 2 SETUP_LOOP >16, 3 LOAD_CONST (1, 2), "
+              "3 STORE_NAME y, 5 LOAD_NAME x, 5 LOAD_NAME y, 5 COMPARE_OP not in, "
+              "5 JUMP_IF_FALSE >12, 5 POP_TOP, 6 BREAK_LOOP, 6 JUMP_ABSOLUTE >3, 6 POP_TOP, "
+              "6 JUMP_ABSOLUTE >3, 6 POP_TOP, 6 POP_BLOCK, 6 LOAD_CONST None, 6 RETURN_VALUE");
+}
+
+// What the pass leaves exactly as generated: code over 32700 bytes, a line
+// table with a 255 byte, and (on hand-made code) EXTENDED_ARG, a pending
+// exception, malformed code and lack of memory.
+TEST_F(Compile, PeepholeGivesUp)
+{
+    // 2724 statements of 12 bytes, then 8 + 4 more: exactly 32700 bytes.
+    std::string body = repeat("a = (1, 2)\n", 2724) + "b = c\nprint\nprint\n";
+    Compiled longest(body);
+    ASSERT_NE(longest.code, nullptr) << longest.error;
+    EXPECT_EQ(ZvString_GET_SIZE(longest.co()->co_code), 32700 - 2724 * 6);
+    Compiled too_long(body + "print\n");
+    ASSERT_NE(too_long.code, nullptr) << too_long.error;
+    EXPECT_EQ(ZvString_GET_SIZE(too_long.co()->co_code), 32701); // left as generated
+
+    // A line increment of 254 is written as it is, 255 as a 255 byte.
+    Compiled near("x = (1, 2)\n" + std::string(253, '\n') + "y = 3\n");
+    EXPECT_EQ(compact(near.code, true),
+              "LOAD_CONST (1, 2), STORE_NAME x, LOAD_CONST 3, STORE_NAME y");
+    Compiled gap("x = (1, 2)\n" + std::string(254, '\n') + "y = 3\n");
+    EXPECT_EQ(lnotab_of(gap.code), "0: 0,1 12,255");
+    EXPECT_EQ(compact(gap.code, true),
+              "LOAD_CONST 1, LOAD_CONST 2, BUILD_TUPLE 2, STORE_NAME x, LOAD_CONST 3, "
+              "STORE_NAME y");
+
+    const std::vector<int> fold = {LOAD_CONST, 0, 0, LOAD_CONST, 1, 0, BUILD_TUPLE, 2, 0};
+    const struct {
+        const char *what;
+        std::vector<int> tail;
+    } unchanged[] = {
+        {"EXTENDED_ARG", {EXTENDED_ARG, 0, 0, LOAD_CONST, 0, 0, RETURN_VALUE}},
+        {"a jump into an argument", {JUMP_ABSOLUTE, 1, 0, RETURN_VALUE}},
+        {"a jump past the end", {JUMP_FORWARD, 9, 0, RETURN_VALUE}},
+        {"a truncated instruction", {RETURN_VALUE, LOAD_CONST, 0}},
+    };
+    for (const auto &t : unchanged) {
+        std::vector<int> bytes = fold;
+        bytes.insert(bytes.end(), t.tail.begin(), t.tail.end());
+        Handmade h(bytes);
+        Owned out(h.optimize());
+        EXPECT_EQ(out.get(), h.code.get()) << t.what;
+        EXPECT_EQ(ZvList_GET_SIZE(h.consts.get()), 2) << t.what;
+    }
+    std::vector<int> ok = fold;
+    ok.push_back(RETURN_VALUE);
+    {
+        Handmade h(ok);
+        ZvErr_SetString(ZvExc_KeyError, "pending");
+        Owned out(h.optimize());
+        EXPECT_EQ(out.get(), h.code.get());
+        EXPECT_TRUE(zv_raised(ZvExc_KeyError));
+    }
+    // Whichever allocation fails, the result is the code unchanged (the
+    // same object, and no constant added), or rewritten without the fold,
+    // or rewritten in full; no error is left behind.
+    std::string outcomes;
+    for (int n = 1; n <= 6; n++) {
+        Handmade h(ok, std::string("\x03\x01\x06\x01", 4));
+        _ZvMem_FailNth(n);
+        Owned out(h.optimize());
+        _ZvMem_FailNth(0);
+        ASSERT_NE(out.get(), nullptr);
+        EXPECT_EQ(ZvErr_Occurred(), nullptr);
+        ZvErr_Clear();
+        std::string bytes(ZvString_AS_STRING(out.get()), ZvString_GET_SIZE(out.get()));
+        std::string table(ZvString_AS_STRING(h.lnotab.get()), 4);
+        if (out.get() == h.code.get()) {
+            outcomes += "same ";
+            EXPECT_EQ(zv_repr(h.consts), "[5, 's']") << n;
+            EXPECT_EQ(table, std::string("\x03\x01\x06\x01", 4)) << n;
+        } else if (bytes.size() == 4) {
+            outcomes += "folded ";
+            EXPECT_EQ(bytes, std::string("\x64\x02\x00\x53", 4)) << n;
+            EXPECT_EQ(zv_repr(h.consts), "[5, 's', (5, 's')]") << n;
+            EXPECT_EQ(table, std::string("\x00\x01\x03\x01", 4)) << n;
+        } else {
+            outcomes += "kept ";
+            EXPECT_EQ(bytes, std::string(ZvString_AS_STRING(h.code.get()), 10)) << n;
+            EXPECT_EQ(zv_repr(h.consts), "[5, 's']") << n;
+        }
+    }
+    for (const char *kind : {"same", "kept", "folded"})
+        EXPECT_NE(outcomes.find(kind), std::string::npos) << outcomes;
+}
+
+// -O and -OO still compile correct code: run a function that goes through
+// the rewrites at each level.
+TEST_F(Compile, PeepholeAtEveryOptimizationLevel)
+{
+    const char *src = "def f(a, b):\n"
+                      "    'doc'\n"
+                      "    while 1:\n"
+                      "        if not a in (1, 2):\n"
+                      "            break\n"
+                      "        a, b = b, a + 1\n"
+                      "    try:\n"
+                      "        assert not a\n"
+                      "        checked = 'no'\n"
+                      "    except AssertionError:\n"
+                      "        checked = 'yes'\n"
+                      "    return a, b, f.__doc__, checked, None\n"
+                      "result = f(1, 5)\n";
+    const char *expected[] = {"(5, 2, 'doc', 'yes', None)", "(5, 2, 'doc', 'no', None)",
+                              "(5, 2, None, 'no', None)"};
+    for (int level = 0; level < 3; level++) {
+        Optimize o(level);
+        Compiled c(src);
+        ASSERT_NE(c.code, nullptr) << c.error;
+        Owned globals(ZvDict_New());
+        ZvDict_SetItemString(globals, "__builtins__", ZvImport_AddModule("__builtin__"));
+        Owned r(ZvEval_EvalCode(c.co(), globals, globals));
+        ASSERT_NE(r.get(), nullptr) << zv_error_text();
+        EXPECT_EQ(zv_repr(ZvDict_GetItemString(globals, "result")), expected[level]) << level;
+    }
 }

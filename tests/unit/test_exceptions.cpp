@@ -1,6 +1,6 @@
-// The standard exception classes: the table (bases, docstrings, module),
-// the exceptions module, and the special methods of Exception, SystemExit,
-// EnvironmentError, SyntaxError, KeyError and the Unicode errors.
+// The standard exception classes through the C API: the whole table
+// (bases, docstrings, module) and the Unicode errors' native constructor
+// and accessors.  Their methods are exercised by tests/lang/exceptions.
 #include <string>
 
 #include "typetest.h"
@@ -74,74 +74,6 @@ TEST_F(ExceptionsTest, TheTableBuildsClassicClasses)
     EXPECT_EQ(attr(ZvExc_SyntaxError, "msg") + attr(ZvExc_TabError, "print_file_and_line"), "''None");
 }
 
-TEST_F(ExceptionsTest, ExceptionKeepsItsArguments)
-{
-    EXPECT_EQ(S(make(ZvExc_Exception, "()")), "");
-    EXPECT_EQ(S(make(ZvExc_ValueError, "(s)", "a")), "a");
-    EXPECT_EQ(S(make(ZvExc_ValueError, "(i)", 3)), "3");
-    EXPECT_EQ(S(make(ZvExc_Exception, "(ss)", "a", "b")), "('a', 'b')");
-    Owned e(make(ZvExc_TypeError, "(si)", "x", 2));
-    EXPECT_EQ(attr(e, "args"), "('x', 2)");
-    Owned one(zv_int(1));
-    EXPECT_EQ(zv_repr(Owned(ZvObject_GetItem(e, one))), "2");
-    // args that have no length are shown as they are
-    Owned seven(zv_int(7));
-    ZvObject_SetAttrString(e, "args", seven);
-    EXPECT_EQ(zv_str(e), "7");
-
-    // Called without an instance: the method object and the function
-    // each refuse.
-    Owned init(ZvObject_GetAttrString(ZvExc_Exception, "__init__"));
-    std::string unbound = S(zv_call(init));
-    EXPECT_NE(unbound.find("must be called with Exception instance as first argument"),
-              std::string::npos)
-        << unbound;
-    EXPECT_EQ(S(zv_call(Owned(ZvObject_GetAttrString(init, "im_func")))),
-              "!unbound method must be called with instance as first argument");
-
-    // KeyError shows a lone key as its repr.
-    EXPECT_EQ(S(make(ZvExc_KeyError, "(s)", "")), "''");
-    EXPECT_EQ(S(make(ZvExc_KeyError, "(ss)", "a", "b")), "('a', 'b')");
-    EXPECT_EQ(S(make(ZvExc_KeyError, "()")), "");
-
-    // SystemExit's code.
-    Owned none(make(ZvExc_SystemExit, "()")), single(make(ZvExc_SystemExit, "(i)", 1)),
-        many(make(ZvExc_SystemExit, "(ii)", 1, 2));
-    EXPECT_EQ(attr(none, "code") + attr(single, "code") + attr(many, "code"), "None1(1, 2)");
-}
-
-TEST_F(ExceptionsTest, EnvironmentErrorSplitsItsArguments)
-{
-    Owned full(make(ZvExc_IOError, "(iss)", 2, "No such file", "f.zv"));
-    EXPECT_EQ(attr(full, "args"), "(2, 'No such file')");
-    EXPECT_EQ(attr(full, "errno") + attr(full, "strerror") + attr(full, "filename"),
-              "2'No such file''f.zv'");
-    EXPECT_EQ(zv_str(full), "[Errno 2] No such file: 'f.zv'");
-    EXPECT_EQ(S(make(ZvExc_OSError, "(is)", 13, "denied")), "[Errno 13] denied");
-    EXPECT_EQ(S(make(ZvExc_IOError, "(s)", "text")), "text");
-    EXPECT_EQ(S(make(ZvExc_IOError, "(is)", 0, "")), "(0, '')") << "false errno: the tuple";
-    Owned four(make(ZvExc_EnvironmentError, "(iiii)", 1, 2, 3, 4));
-    EXPECT_EQ(attr(four, "errno") + attr(four, "args"), "None(1, 2, 3, 4)");
-    ZvObject_SetAttrString(four, "filename", nullptr);
-    EXPECT_EQ(S(ZvObject_Str(four)), "!EnvironmentError instance has no attribute 'filename'");
-}
-
-TEST_F(ExceptionsTest, SyntaxErrorShowsItsLocation)
-{
-    Owned full(make(ZvExc_SyntaxError, "(s(siis))", "bad", "dir/f.zv", 3, 4, "x = (\n"));
-    EXPECT_EQ(zv_str(full), "bad (f.zv, line 3)");
-    EXPECT_EQ(attr(full, "msg") + attr(full, "filename") + attr(full, "lineno") + attr(full, "offset") +
-                  attr(full, "text"),
-              "'bad''dir/f.zv'34'x = (\\n'");
-    EXPECT_EQ(S(make(ZvExc_SyntaxError, "(s)", "just")), "just");
-    EXPECT_EQ(S(make(ZvExc_IndentationError, "(s(sOOO))", "m", "f.zv", Zv_None, Zv_None, Zv_None)),
-              "m (f.zv)");
-    EXPECT_EQ(S(make(ZvExc_SyntaxError, "(s(OiOO))", "m", Zv_None, 9, Zv_None, Zv_None)),
-              "m (line 9)");
-    EXPECT_EQ(S(make(ZvExc_SyntaxError, "(s(ii))", "m", 1, 2)), "!tuple index out of range");
-    EXPECT_EQ(S(make(ZvExc_SyntaxError, "()")), "") << "the class's msg";
-}
-
 TEST_F(ExceptionsTest, UnicodeErrorsCheckTheirAttributes)
 {
     Owned one(make(ZvExc_UnicodeDecodeError, "(ss#iis)", "ascii", "ab\xff", 3, 2, 3, "ordinal"));
@@ -186,5 +118,6 @@ TEST_F(ExceptionsTest, UnicodeErrorsCheckTheirAttributes)
     EXPECT_EQ(S(ZvUnicodeEncodeError_GetObject(raw)), "!object attribute must be unicode");
     EXPECT_EQ(S(ZvObject_Str(raw)), "!object attribute must be unicode");
     EXPECT_EQ(S(ZvUnicodeTranslateError_GetObject(raw)), "!object attribute must be unicode");
-    EXPECT_EQ(S(ZvUnicodeEncodeError_GetReason(raw)), "!UnicodeEncodeError instance has no attribute 'reason'");
+    EXPECT_EQ(S(ZvUnicodeEncodeError_GetReason(raw)),
+              "!UnicodeEncodeError instance has no attribute 'reason'");
 }

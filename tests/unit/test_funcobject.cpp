@@ -2,7 +2,7 @@
 // tables), through the C API.
 #include <string>
 
-#include "typetest.h"
+#include "codetest.h"
 
 namespace {
 
@@ -67,53 +67,29 @@ TEST_F(FuncTest, CellsHoldOneValue)
     EXPECT_EQ(zv_error_text(), "bad argument to internal function");
 }
 
-TEST_F(FuncTest, ClassmethodAndStaticmethodWrapCallables)
+TEST_F(FuncTest, WrappersMadeWithoutTheirConstructor)
 {
-    Owned one(zv_int(1));
+    // The binding rules are exercised by tests/lang/functions/methods.zv;
+    // from native code a wrapper can also be made without its callable.
     Owned f(ZvCFunction_New(&args_def, nullptr));
-    ZvObject *cm_type = ZV_TYPE_OBJ(ZvClassMethod_Type), *sm_type = ZV_TYPE_OBJ(ZvStaticMethod_Type);
-    Owned cm(zv_call(cm_type, {f.get()})), sm(zv_call(sm_type, {f.get()}));
-    ASSERT_NE(cm.get(), nullptr);
-    ASSERT_NE(sm.get(), nullptr);
-    EXPECT_EQ(R(zv_call(cm_type, {one.get()})), "!'int' object is not callable");
-    EXPECT_NE(R(zv_call(sm_type, {one.get()})).find("staticmethod"), std::string::npos)
-        << "a static method of anything";
-    EXPECT_EQ(R(zv_call(cm_type)), "!classmethod expected 1 arguments, got 0");
-    Owned kw(Zv_BuildValue("{s:O}", "f", f.get()));
-    EXPECT_EQ(R(zv_call(sm_type, {}, kw)), "!staticmethod does not take keyword arguments");
-    EXPECT_EQ(std::string(ZvClassMethod_Type.tp_doc).rfind(
-                  "classmethod(function) -> method\n\nConvert a function to be a class method.", 0),
-              0u);
-
-    // Fetched through a new-style class and its instance.
-    Owned T(zv_class("T", {ZV_TYPE_OBJ(ZvBaseObject_Type)}, {{"c", cm.get()}, {"s", sm.get()}}));
+    Owned T(zv_class("T", {ZV_TYPE_OBJ(ZvBaseObject_Type)}));
     Owned t(zv_call(T));
-    Owned via_class(zv_getattr(T, "c")), via_inst(zv_getattr(t, "c"));
-    EXPECT_EQ(ZvMethod_GET_SELF(via_class.get()), T.get());
-    EXPECT_EQ(ZvMethod_GET_SELF(via_inst.get()), T.get()) << "the instance's type";
-    EXPECT_EQ(ZvMethod_GET_CLASS(via_class.get()), ZV_TYPE_OBJ(ZvType_Type));
-    EXPECT_EQ(R(zv_call(via_inst, {one.get()})).substr(0, 1), "(");
-    Owned s1(zv_getattr(T, "s")), s2(zv_getattr(t, "s"));
-    EXPECT_EQ(s1.get(), f.get());
-    EXPECT_EQ(s2.get(), f.get());
-
-    // Through a classic class too.
-    Owned d(Zv_BuildValue("{s:O,s:O}", "c", cm.get(), "s", sm.get()));
-    Owned C(ZvClass_New(nullptr, d, Owned(zv_string("C"))));
-    Owned c(zv_call(C));
-    Owned cc(zv_getattr(c, "c")), cs(zv_getattr(c, "s"));
-    EXPECT_EQ(ZvMethod_GET_SELF(cc.get()), C.get());
-    EXPECT_EQ(cs.get(), f.get());
-
-    // Made without running the constructor: the callable is missing.
     Owned raw_cm(ZvType_GenericNew(&ZvClassMethod_Type, nullptr, nullptr));
     Owned raw_sm(ZvType_GenericNew(&ZvStaticMethod_Type, nullptr, nullptr));
-    EXPECT_EQ(R(ZvClassMethod_Type.tp_descr_get(raw_cm, t, T)), "!uninitialized classmethod object");
-    EXPECT_EQ(R(ZvStaticMethod_Type.tp_descr_get(raw_sm, t, T)), "!uninitialized staticmethod object");
+    EXPECT_EQ(R(ZvClassMethod_Type.tp_descr_get(raw_cm, t, T)),
+              "!uninitialized classmethod object");
+    EXPECT_EQ(R(ZvStaticMethod_Type.tp_descr_get(raw_sm, t, T)),
+              "!uninitialized staticmethod object");
     EXPECT_EQ(ZvClassMethod_New(nullptr), nullptr);
     EXPECT_EQ(zv_error_text(), "bad argument to internal function");
-    Owned made(ZvStaticMethod_New(f));
-    EXPECT_EQ(Zv_TYPE(made.get()), &ZvStaticMethod_Type);
+    Owned cm(ZvClassMethod_New(f)), sm(ZvStaticMethod_New(f));
+    Owned bound(ZvClassMethod_Type.tp_descr_get(cm, t, nullptr));
+    EXPECT_EQ(ZvMethod_GET_SELF(bound.get()), T.get()) << "no owner given: the instance's type";
+    Owned plain(ZvStaticMethod_Type.tp_descr_get(sm, nullptr, T));
+    EXPECT_EQ(plain.get(), f.get());
+    Owned kw(Zv_BuildValue("{s:O}", "f", f.get()));
+    EXPECT_EQ(R(zv_call(ZV_TYPE_OBJ(ZvStaticMethod_Type), {}, kw)),
+              "!staticmethod does not take keyword arguments");
 }
 
 TEST_F(FuncTest, TypeTablesStaticMethodsAreStaticmethodObjects)
@@ -132,4 +108,58 @@ TEST_F(FuncTest, TypeTablesStaticMethodsAreStaticmethodObjects)
     Owned inst(zv_call(ZV_TYPE_OBJ(StaticHolder_Type)));
     Owned via_inst(zv_getattr(inst, "smeth"));
     EXPECT_EQ(R(zv_call(via_inst, {one.get()})), "(1,)");
+}
+
+TEST_F(FuncTest, FunctionsFromCodeObjects)
+{
+    CodeFields cf;
+    Owned doc(zv_string("the doc"));
+    cf.consts = {doc.get()};
+    cf.name = "fn";
+    Owned code((ZvObject *)cf.make());
+    CodeFields free_cf;
+    free_cf.freevars = {"x"};
+    free_cf.flags = CO_NESTED;
+    Owned free_code((ZvObject *)free_cf.make());
+    Owned globals(Zv_BuildValue("{s:s}", "__name__", "mod"));
+    Owned f(ZvFunction_New(code, globals));
+    ASSERT_NE(f.get(), nullptr);
+    EXPECT_EQ(ZvFunction_GetCode(f), code.get());
+    EXPECT_EQ(ZvFunction_GetGlobals(f), globals.get());
+    EXPECT_EQ(R(zv_getattr(f, "__doc__")), "'the doc'");
+    EXPECT_EQ(zv_str(ZvFunction_GetModule(f)), "mod");
+    EXPECT_EQ(ZvFunction_GetDefaults(f), nullptr);
+    EXPECT_EQ(ZvFunction_GetClosure(f), nullptr);
+    EXPECT_EQ(R(zv_call(f)), "'the doc'") << "the code returns its first constant";
+    EXPECT_EQ(R(ZvFunction_New(globals, globals)), "!bad argument to internal function");
+    EXPECT_EQ(ZvFunction_GetCode(globals), nullptr);
+    EXPECT_EQ(zv_error_text(), "bad argument to internal function");
+
+    Owned defs(zv_tuple({doc.get()})), list(ZvList_New(0)), cell(ZvCell_New(doc));
+    Owned closure(zv_tuple({cell.get()}));
+    EXPECT_EQ(ZvFunction_SetDefaults(f, defs), 0);
+    EXPECT_EQ(ZvFunction_GetDefaults(f), defs.get());
+    EXPECT_EQ(ZvFunction_SetDefaults(f, Zv_None), 0);
+    EXPECT_EQ(ZvFunction_GetDefaults(f), nullptr);
+    EXPECT_EQ(ZvFunction_SetDefaults(f, list), -1);
+    EXPECT_EQ(zv_error_text(), "non-tuple default args");
+    EXPECT_EQ(ZvFunction_SetClosure(f, list), -1);
+    EXPECT_EQ(zv_error_text(), "non-tuple closure");
+    // A closure must fit the code's free variables: the evaluation loop
+    // copies that many cells out of it.
+    EXPECT_EQ(ZvFunction_SetClosure(f, closure), -1);
+    EXPECT_EQ(zv_error_text(), "fn() requires a closure of length 0, not 1");
+    Owned g(ZvFunction_New(free_code, globals));
+    EXPECT_EQ(ZvFunction_SetClosure(g, Zv_None), -1);
+    EXPECT_EQ(zv_error_text(), "f() requires a closure of length 1, not 0");
+    EXPECT_EQ(ZvFunction_SetClosure(g, closure), 0);
+    EXPECT_EQ(ZvFunction_GetClosure(g), closure.get());
+
+    // Functions bind as methods.
+    Owned T(zv_class("T", {ZV_TYPE_OBJ(ZvBaseObject_Type)}, {{"m", f.get()}}));
+    Owned t(zv_call(T));
+    Owned m(zv_getattr(t, "m")), um(zv_getattr(T, "m"));
+    EXPECT_EQ(ZvMethod_GET_SELF(m.get()), t.get());
+    EXPECT_EQ(ZvMethod_GET_SELF(um.get()), nullptr);
+    EXPECT_EQ(R(zv_call(m)), "!fn() takes no arguments (1 given)");
 }
