@@ -44,15 +44,6 @@ ZvAPI_DATA(const char *) Zv_FileSystemDefaultEncoding;
  * Borrowed reference (sys.modules holds it), or NULL. */
 ZvAPI_FUNC(ZvObject *) _ZvSys_Init(void);
 
-/* sys.path from a ':'-separated list (an empty part gives ""). */
-ZvAPI_FUNC(void) ZvSys_SetPath(const char *path);
-/* sys.argv from the program's arguments, and the script's directory (the
- * empty string for -c and standard input) put first on sys.path. */
-ZvAPI_FUNC(void) ZvSys_SetArgv(int argc, char **argv);
-/* The -W options, kept before start-up and given as sys.warnoptions. */
-ZvAPI_FUNC(void) ZvSys_ResetWarnOptions(void);
-ZvAPI_FUNC(void) ZvSys_AddWarnOption(const char *option);
-
 ZV_END_DECLS
 
 #endif /* ZVSYSMODULE_H */

@@ -62,13 +62,8 @@ ZvAPI_FUNC(char *) Zv_GetPrefix(void);
 ZvAPI_FUNC(char *) Zv_GetExecPrefix(void);
 ZvAPI_FUNC(char *) Zv_GetProgramFullPath(void);
 
-/* The language version, and the name of its library directory under
- * <prefix>/lib. */
-#define ZUVO_VERSION "2.4.3"
+/* The name of the library directory under <prefix>/lib. */
 #define ZUVO_LIBDIR_NAME "zuvo2.4"
-/* "2.4.3 (#build, date, time) [compiler]" and this host's platform name. */
-ZvAPI_FUNC(const char *) Zv_GetVersion(void);
-ZvAPI_FUNC(const char *) Zv_GetPlatform(void);
 
 /* The `warnings` module start-up imported (or found in sys.modules), or
  * NULL; borrowed.  Never leaves an error set. */
@@ -86,13 +81,6 @@ ZvAPI_FUNC(ZvOS_sighandler_t) ZvOS_getsig(int sig);
 
 /* Creates the __builtin__ module (start-up); borrowed reference or NULL. */
 ZvAPI_FUNC(ZvObject *) _ZvBuiltin_Init(void);
-
-/* The installation this program runs from, as the module search path
- * computation finds it: the program's full path, the prefix of the
- * library modules and that of the platform-dependent files. */
-ZvAPI_FUNC(char *) Zv_GetProgramFullPath(void);
-ZvAPI_FUNC(char *) Zv_GetPrefix(void);
-ZvAPI_FUNC(char *) Zv_GetExecPrefix(void);
 
 ZV_END_DECLS
 
