@@ -9,7 +9,7 @@ if(TARGET zuvo_launcher AND GTest_FOUND)
                                ZUVO_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                                ZUVO_TEST_EXT_DIR="${CMAKE_BINARY_DIR}/tests/ext")
     target_link_libraries(${name} PRIVATE GTest::gtest GTest::gtest_main util)
-    add_dependencies(${name} zuvo_launcher ext_spam)
+    add_dependencies(${name} zuvo_launcher ext_spam ext_noinit)
     add_test(NAME ${name} COMMAND ${name})
   endforeach()
 endif()

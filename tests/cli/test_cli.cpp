@@ -345,3 +345,27 @@ TEST_F(Cli, Unbuffered)
 }
 
 } // namespace
+
+namespace {
+
+// A native extension module in the current directory, found through the
+// empty sys.path entry of -c and standard input, loads from there (and
+// not from the system's library search path).
+TEST(CliImport, ExtensionModuleInTheCurrentDirectory)
+{
+    Invocation how;
+    how.cwd = ZUVO_TEST_EXT_DIR;
+    how.args = {"-S", "-c", "import spam; print spam.add(2, 3)"};
+    Outcome o = run_zuvo(how);
+    EXPECT_EQ(o.status, 0) << o.err;
+    EXPECT_EQ(o.out, "5\n");
+    how.args = {"-S", "-"};
+    how.input = "import noinit\n";
+    o = run_zuvo(how);
+    EXPECT_EQ(o.status, 1);
+    EXPECT_NE(o.err.find("ImportError: dynamic module does not define init function (initnoinit)"),
+              std::string::npos)
+        << o.err;
+}
+
+} // namespace
