@@ -22,20 +22,6 @@ void put(int &err, const char *text, ZvObject *f)
     if (err == 0) err = ZvFile_WriteString(text, f);
 }
 
-/* Writes to sys.stderr, or to the process's stream when sys.stderr is
- * missing or refuses; never leaves an error set and keeps a pending one. */
-void write_sys_stderr(const char *text)
-{
-    ZvObject *type, *value, *tb;
-    ZvErr_Fetch(&type, &value, &tb);
-    zv::Ref f = zv::Ref::borrow(ZvSys_GetObject("stderr"));
-    if (!f || ZvFile_WriteString(text, f.get()) != 0) {
-        ZvErr_Clear();
-        fputs(text, stderr);
-    }
-    ZvErr_Restore(type, value, tb);
-}
-
 /* Output written so far goes out before the report, in order. */
 void flush_output()
 {
@@ -65,7 +51,7 @@ void flush_output()
             exitcode = (int)ZvInt_AsLong(value.get());
         } else {
             if (ZvObject_Print(value.get(), stderr, Zv_PRINT_RAW) != 0) ZvErr_Clear();
-            write_sys_stderr("\n");
+            ZvSys_WriteStderr("\n");
             exitcode = 1;
         }
     }
@@ -252,7 +238,7 @@ void ZvErr_PrintEx(int set_sys_last_vars)
 
     zv::Ref hook = zv::Ref::borrow(ZvSys_GetObject("excepthook"));
     if (!hook) {
-        write_sys_stderr("sys.excepthook is missing\n");
+        ZvSys_WriteStderr("sys.excepthook is missing\n");
         ZvErr_Display(exception, value, tb);
         return;
     }
@@ -266,9 +252,9 @@ void ZvErr_PrintEx(int set_sys_last_vars)
     ZvErr_NormalizeException(&exception2, &value2, &tb2);
     zv::Ref e2(exception2), v2(value2), t2(tb2);
     flush_output();
-    write_sys_stderr("Error in sys.excepthook:\n");
+    ZvSys_WriteStderr("Error in sys.excepthook:\n");
     ZvErr_Display(exception2, value2, tb2);
-    write_sys_stderr("\nOriginal exception was:\n");
+    ZvSys_WriteStderr("\nOriginal exception was:\n");
     ZvErr_Display(exception, value, tb);
 }
 

@@ -315,7 +315,8 @@ int ZvRun_SimpleFileExFlags(FILE *fp, const char *filename, int closeit, ZvCompi
 int ZvRun_AnyFileExFlags(FILE *fp, const char *filename, int closeit, ZvCompilerFlags *flags)
 {
     if (filename == nullptr) filename = "???";
-    if (!Zv_FdIsInteractive(fp, filename)) return ZvRun_SimpleFileExFlags(fp, filename, closeit, flags);
+    if (!Zv_FdIsInteractive(fp, filename))
+        return ZvRun_SimpleFileExFlags(fp, filename, closeit, flags);
     int err = ZvRun_InteractiveLoopFlags(fp, filename, flags);
     if (closeit) fclose(fp);
     return err;

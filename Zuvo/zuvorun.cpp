@@ -87,20 +87,6 @@ void initmain()
         Zv_FatalError("can't add __builtins__ to __main__");
 }
 
-/* Writes a line to sys.stderr, or to the process's stream without one;
- * an error being reported stays pending. */
-void write_stderr(const char *text)
-{
-    ZvObject *type, *value, *tb;
-    ZvErr_Fetch(&type, &value, &tb);
-    ZvObject *f = ZvSys_GetObject("stderr");
-    if (f == nullptr || ZvFile_WriteString(text, f) != 0) {
-        ZvErr_Clear();
-        fputs(text, stderr);
-    }
-    ZvErr_Restore(type, value, tb);
-}
-
 /* `site` sets up the site-specific search path; a program still starts
  * without it, with a one-line note (the traceback under -v). */
 void initsite()
@@ -111,10 +97,10 @@ void initsite()
         return;
     }
     if (Zv_VerboseFlag) {
-        write_stderr("'import site' failed; traceback:\n");
+        ZvSys_WriteStderr("'import site' failed; traceback:\n");
         ZvErr_Print();
     } else {
-        write_stderr("'import site' failed; use -v for traceback\n");
+        ZvSys_WriteStderr("'import site' failed; use -v for traceback\n");
         ZvErr_Clear();
     }
 }
@@ -128,7 +114,8 @@ void call_sys_exitfunc()
         if (ZvSys_SetObject("exitfunc", nullptr) < 0) ZvErr_Clear();
         zv::Ref res(ZvEval_CallObjectWithKeywords(exitfunc.get(), nullptr, nullptr));
         if (!res) {
-            if (!ZvErr_ExceptionMatches(ZvExc_SystemExit)) write_stderr("Error in sys.exitfunc:\n");
+            if (!ZvErr_ExceptionMatches(ZvExc_SystemExit))
+                ZvSys_WriteStderr("Error in sys.exitfunc:\n");
             ZvErr_Print();
         }
     }
