@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <fstream>
 #include <poll.h>
 #include <signal.h>
@@ -28,11 +29,30 @@ std::vector<std::string> child_environment(
     return env;
 }
 
+namespace {
+
+// The scratch directories made by this test program, removed at its exit.
+std::vector<std::string> &scratch_dirs()
+{
+    static std::vector<std::string> dirs;
+    return dirs;
+}
+
+void remove_scratch_dirs()
+{
+    std::error_code ignored;
+    for (const std::string &d : scratch_dirs()) std::filesystem::remove_all(d, ignored);
+}
+
+} // namespace
+
 std::string make_temp_dir()
 {
     const char *tmp = std::getenv("TMPDIR");
     std::string templ = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/zvcli.XXXXXX";
     if (mkdtemp(templ.data()) == nullptr) std::abort();
+    if (scratch_dirs().empty()) std::atexit(remove_scratch_dirs);
+    scratch_dirs().push_back(templ);
     return templ;
 }
 

@@ -26,7 +26,8 @@ struct Outcome {
 // The built zuvo, as the program name (argv[0]) it runs under.
 const std::string &zuvo_exe();
 Outcome run_zuvo(const Invocation &how);
-// A fresh directory under the system's temporary directory.
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the test program exits.
 std::string make_temp_dir();
 void write_file(const std::string &path, const std::string &text);
 // The environment to start the child with: the test's own without any

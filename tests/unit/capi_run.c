@@ -32,6 +32,16 @@ static const char *scratch_path(const char *name)
     return path_buf;
 }
 
+/* The scratch files, then their directory. */
+static void remove_scratch(void)
+{
+    static const char *const names[] = {"count.zvc", "count.bin", "badmagic.zvc", "truncated.zvc",
+                                        "any.zv", "session.txt"};
+    size_t i;
+    for (i = 0; i < sizeof names / sizeof names[0]; i++) unlink(scratch_path(names[i]));
+    rmdir(scratch);
+}
+
 static ZvObject *main_dict(void) { return ZvModule_GetDict(ZvImport_AddModule("__main__")); }
 
 /* A __main__ name as a C int (-999 when missing or not an int). */
@@ -292,6 +302,7 @@ int main(void)
     Zv_GetArgcArgv(&argc, &argv);
     CHECK(argc == 5 && argv == args && argv[3] == arg3 && argv[2] == arg2);
 
+    remove_scratch();
     printf("%d passed, %d failed\n", failures ? 0 : 1, failures ? 1 : 0);
     return failures != 0;
 }
