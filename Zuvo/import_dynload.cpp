@@ -24,7 +24,10 @@ typedef void (*initfunc_t)(void);
 initfunc_t get_init_function(const char *shortname, const char *pathname)
 {
     int flags = ZvThreadState_Get()->interp->dlopenflags;
-    void *handle = dlopen(pathname, flags != 0 ? flags : RTLD_NOW);
+    /* A name without '/' (found through the empty sys.path entry, the
+     * current directory) would send dlopen to the library search path. */
+    std::string path = strchr(pathname, '/') != nullptr ? pathname : std::string("./") + pathname;
+    void *handle = dlopen(path.c_str(), flags != 0 ? flags : RTLD_NOW);
     if (handle == nullptr) {
         const char *why = dlerror();
         ZvErr_Format(ZvExc_ImportError, "Failure linking new module: %.200s: %.400s", pathname,

@@ -1,10 +1,17 @@
-/* Source text and files to results: parse with the built-in grammar,
- * compile, and evaluate in the namespaces given.  Parse failures become
- * exceptions here (ZvParser_SetError), so every caller sees one kind of
- * failure: NULL with the error set. */
+/* Source text, files and interactive input to results: parse with the
+ * built-in grammar, compile, and evaluate in the namespaces given.  Parse
+ * failures become exceptions here (ZvParser_SetError), so every caller
+ * sees one kind of failure: NULL with the error set.
+ *
+ * The top level (the Simple*, AnyFile and Interactive* entry points) runs
+ * in __main__ and ends every run the same way: an uncaught exception is
+ * printed (ZvErr_Print), a result dropped and the line a trailing-comma
+ * print left open is finished. */
 #include "zuvo.h"
 #include "zvfrontend.h"
 #include "zvref.h"
+
+#include <string.h>
 
 
 namespace {
@@ -162,6 +169,195 @@ ZvObject *Zv_CompileStringFlags(const char *str, const char *filename, int start
     ZvObject *co = ZvNode_CompileFlags(n, filename, flags);
     ZvNode_Free(n);
     return co;
+}
+
+} // extern "C"
+
+/* --- the top level ------------------------------------------------------------------- */
+
+namespace {
+
+/* __main__, held while code runs in it (the code may drop it from
+ * sys.modules); NULL with the error set. */
+zv::Ref main_module()
+{
+    return zv::Ref::borrow(ZvImport_AddModule("__main__"));
+}
+
+/* The end of a top-level run: an error is printed, a result dropped and
+ * the soft-space line flushed. */
+int finish_top_level(zv::Ref result)
+{
+    if (!result) {
+        ZvErr_Print();
+        return -1;
+    }
+    result.reset();
+    if (Zv_FlushLine() != 0) ZvErr_Clear();
+    return 0;
+}
+
+bool ends_with(const char *s, const char *tail)
+{
+    size_t n = strlen(s), t = strlen(tail);
+    return n >= t && strcmp(s + n - t, tail) == 0;
+}
+
+/* A script is compiled bytecode by its name, or (only for a stream the
+ * caller opened for us, still at its start) by its first two bytes: the
+ * low half of the magic number, stored little-endian.  The stream is
+ * rewound after the look. */
+bool is_bytecode(FILE *fp, const char *filename, int closeit)
+{
+    if (ends_with(filename, ".zvc") || ends_with(filename, ".zvo")) return true;
+    if (!closeit || ftell(fp) != 0) return false;
+    int lo = getc(fp);
+    int hi = getc(fp);
+    rewind(fp);
+    if (lo == EOF || hi == EOF) return false;
+    return (unsigned)(lo | (hi << 8)) == ((unsigned long)ZvImport_GetMagicNumber() & 0xFFFF);
+}
+
+/* Runs a bytecode file (magic, modification time, one marshalled code
+ * object) in `d`, closing it; the code's future bits join `flags`. */
+ZvObject *run_bytecode_file(FILE *fp, ZvObject *d, ZvCompilerFlags *flags)
+{
+    long magic = ZvMarshal_ReadLongFromFile(fp);
+    if (magic != ZvImport_GetMagicNumber()) {
+        fclose(fp);
+        ZvErr_SetString(ZvExc_RuntimeError, "Bad magic number in .zvc file");
+        return nullptr;
+    }
+    (void)ZvMarshal_ReadLongFromFile(fp);
+    zv::Ref v(ZvMarshal_ReadLastObjectFromFile(fp));
+    fclose(fp);
+    if (!v || !ZvCode_Check(v.get())) {
+        ZvErr_Clear();
+        ZvErr_SetString(ZvExc_RuntimeError, "Bad code object in .zvc file");
+        return nullptr;
+    }
+    auto *co = (ZvCodeObject *)v.get();
+    ZvObject *result = ZvEval_EvalCode(co, d, d);
+    if (result != nullptr && flags != nullptr) flags->cf_flags |= co->co_flags & ZvCF_MASK;
+    return result;
+}
+
+/* str() of sys.<name> as a prompt: the text stays alive in `hold`; a
+ * missing prompt, a failing str or a non-string gives "". */
+const char *prompt_text(const char *name, zv::Ref &hold)
+{
+    ZvObject *v = ZvSys_GetObject(name);
+    if (v == nullptr) return "";
+    hold.reset(ZvObject_Str(v));
+    if (!hold) {
+        ZvErr_Clear();
+        return "";
+    }
+    return ZvString_Check(hold.get()) ? ZvString_AS_STRING(hold.get()) : "";
+}
+
+void default_prompt(const char *name, const char *text)
+{
+    if (ZvSys_GetObject(name) != nullptr) return;
+    zv::Ref v(ZvString_FromString(text));
+    if (!v || ZvSys_SetObject(name, v.get()) < 0) ZvErr_Clear();
+}
+
+} // namespace
+
+extern "C" {
+
+struct symtable *Zv_SymtableString(const char *str, const char *filename, int start)
+{
+    node *n = ZvParser_SimpleParseStringFlagsFilename(str, filename, start, 0);
+    if (n == nullptr) return nullptr;
+    struct symtable *st = ZvNode_CompileSymtable(n, filename);
+    ZvNode_Free(n);
+    return st;
+}
+
+int ZvRun_SimpleStringFlags(const char *command, ZvCompilerFlags *flags)
+{
+    zv::Ref m = main_module();
+    if (!m) return -1;
+    ZvObject *d = ZvModule_GetDict(m.get());
+    return finish_top_level(zv::Ref(ZvRun_StringFlags(command, Zv_file_input, d, d, flags)));
+}
+
+int ZvRun_SimpleFileExFlags(FILE *fp, const char *filename, int closeit, ZvCompilerFlags *flags)
+{
+    zv::Ref m = main_module();
+    if (!m) {
+        if (closeit) fclose(fp);
+        return -1;
+    }
+    ZvObject *d = ZvModule_GetDict(m.get());
+    if (ZvDict_GetItemString(d, "__file__") == nullptr) {
+        zv::Ref name(ZvString_FromString(filename));
+        if (!name || ZvDict_SetItemString(d, "__file__", name.get()) < 0) {
+            if (closeit) fclose(fp);
+            return -1;
+        }
+    }
+    if (!is_bytecode(fp, filename, closeit))
+        return finish_top_level(
+            zv::Ref(ZvRun_FileExFlags(fp, filename, Zv_file_input, d, d, closeit, flags)));
+    if (closeit) fclose(fp);
+    FILE *bytecode = fopen(filename, "rb");
+    if (bytecode == nullptr) {
+        fprintf(stderr, "zuvo: Can't reopen .zvc file\n");
+        return -1;
+    }
+    if (ends_with(filename, ".zvo")) Zv_OptimizeFlag = 1;
+    return finish_top_level(zv::Ref(run_bytecode_file(bytecode, d, flags)));
+}
+
+int ZvRun_AnyFileExFlags(FILE *fp, const char *filename, int closeit, ZvCompilerFlags *flags)
+{
+    if (filename == nullptr) filename = "???";
+    if (!Zv_FdIsInteractive(fp, filename))
+        return ZvRun_SimpleFileExFlags(fp, filename, closeit, flags);
+    int err = ZvRun_InteractiveLoopFlags(fp, filename, flags);
+    if (closeit) fclose(fp);
+    return err;
+}
+
+int ZvRun_InteractiveLoopFlags(FILE *fp, const char *filename, ZvCompilerFlags *flags)
+{
+    ZvCompilerFlags local = {0};
+    if (flags == nullptr) flags = &local;
+    default_prompt("ps1", ">>> ");
+    default_prompt("ps2", "... ");
+    while (ZvRun_InteractiveOneFlags(fp, filename, flags) != E_EOF) {
+    }
+    return 0;
+}
+
+int ZvRun_InteractiveOneFlags(FILE *fp, const char *filename, ZvCompilerFlags *flags)
+{
+    zv::Ref ps1_hold, ps2_hold;
+    const char *ps1 = prompt_text("ps1", ps1_hold);
+    const char *ps2 = prompt_text("ps2", ps2_hold);
+    perrdetail err;
+    node *n = ZvParser_ParseFileFlags(fp, filename, &_ZvParser_Grammar, Zv_single_input,
+                                      (char *)ps1, (char *)ps2, &err, parser_flags(flags));
+    if (n == nullptr) {
+        if (err.error == E_EOF) {
+            if (err.text != nullptr) ZvObject_Free(err.text);
+            return E_EOF;
+        }
+        int code = err.error;
+        ZvParser_SetError(&err);
+        ZvErr_Print();
+        return code;
+    }
+    zv::Ref m = main_module();
+    if (!m) {
+        ZvNode_Free(n);
+        return -1;
+    }
+    ZvObject *d = ZvModule_GetDict(m.get());
+    return finish_top_level(zv::Ref(run_tree(n, filename, d, d, flags)));
 }
 
 } // extern "C"

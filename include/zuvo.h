@@ -43,6 +43,7 @@
 #include "import.h"
 #include "intrcheck.h"
 #include "zvlifecycle.h"
+#include "zvmain.h"
 #include "zvflags.h"
 /* The front end's headers are gathered in zvfrontend.h and included on their
  * own: they use the grammar's short names (NAME, STR, state, LOCAL, ...),
