@@ -48,6 +48,10 @@ ZvAPI_DATA(ZvTypeObject) ZvDictIterItem_Type;
 ZvAPI_FUNC(ZvObject *) ZvDict_New(void);
 /* Borrowed value or NULL; never raises (hashing errors are cleared). */
 ZvAPI_FUNC(ZvObject *) ZvDict_GetItem(ZvObject *mp, ZvObject *key);
+/* The value under the exact string key, found without comparing against
+ * any key that is not an exact string: never runs user code, never fails.
+ * Borrowed; NULL when absent. */
+ZvAPI_FUNC(ZvObject *) _ZvDict_GetItemNoCompare(ZvObject *mp, ZvObject *key);
 ZvAPI_FUNC(int) ZvDict_SetItem(ZvObject *mp, ZvObject *key, ZvObject *item);
 /* A missing key raises KeyError carrying the key. */
 ZvAPI_FUNC(int) ZvDict_DelItem(ZvObject *mp, ZvObject *key);
