@@ -471,7 +471,8 @@ long collect(int g)
 }
 
 /* The threshold collection: the oldest generation past its threshold is
- * collected, with every younger one. */
+ * collected, with every younger one.  (The stress build collects at least
+ * generation 0 every time.) */
 void collect_generations()
 {
     for (int i = NUM_GENERATIONS - 1; i >= 0; i--) {
@@ -480,6 +481,9 @@ void collect_generations()
             return;
         }
     }
+#ifdef ZUVO_GC_STRESS
+    (void)collect(0);
+#endif
 }
 
 /* Whether an allocation may start a collection now.  Besides the rules of
