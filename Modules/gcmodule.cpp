@@ -32,8 +32,8 @@
  * the clearing begins; from there on each object is taken afresh from the
  * front of the list, because clearing one may free others.
  *
- * With ZUVO_GC_STRESS every allocation of a collected object runs the
- * threshold collection and the reference arithmetic is checked: a
+ * With ZUVO_GC_STRESS every allocation of a collected object also
+ * collects generation 0, and the reference arithmetic is checked: a
  * traverse function that visits a reference its object does not own shows
  * up as a fatal error instead of a premature free. */
 #include "zuvo.h"
@@ -183,15 +183,24 @@ long gc_list_size(ZvGC_Head *list)
 
 /* --- finalizers ------------------------------------------------------------------ */
 
+/* Whether the dictionary may hold name.  Keys are never compared (that
+ * could run code): a key of another type that might equal the name counts
+ * as a match, so an object is rather left in gc.garbage than cleared with
+ * a finalizer that never runs. */
+bool dict_may_have(ZvObject *dict, ZvObject *name)
+{
+    int undecided;
+    return _ZvDict_GetItemNoCompare(dict, name, &undecided) != nullptr || undecided;
+}
+
 /* A plain class lookup of name, depth first and left to right like
- * attribute lookup, but with no dictionary comparison that could run code.
- * A hierarchy too deep to search is taken to have the name: the object
- * then stays in gc.garbage instead of being cleared, the safe mistake. */
+ * attribute lookup.  A hierarchy too deep to search is taken to have the
+ * name, the same safe mistake. */
 bool class_has(ZvObject *cls, ZvObject *name, int depth)
 {
     while (cls != nullptr && ZvClass_Check(cls)) {
         auto *cp = (ZvClassObject *)cls;
-        if (_ZvDict_GetItemNoCompare(cp->cl_dict, name) != nullptr) return true;
+        if (dict_may_have(cp->cl_dict, name)) return true;
         ZvObject *bases = cp->cl_bases;
         if (bases == nullptr || !ZvTuple_Check(bases)) return false;
         int n = ZvTuple_GET_SIZE(bases);
@@ -208,7 +217,7 @@ bool has_finalizer(ZvObject *op)
 {
     if (ZvInstance_Check(op)) {
         auto *inst = (ZvInstanceObject *)op;
-        return _ZvDict_GetItemNoCompare(inst->in_dict, delstr) != nullptr ||
+        return dict_may_have(inst->in_dict, delstr) ||
                class_has((ZvObject *)inst->in_class, delstr, Zv_GetRecursionLimit());
     }
     ZvTypeObject *tp = Zv_TYPE(op);
@@ -471,8 +480,7 @@ long collect(int g)
 }
 
 /* The threshold collection: the oldest generation past its threshold is
- * collected, with every younger one.  (The stress build collects at least
- * generation 0 every time.) */
+ * collected, with every younger one. */
 void collect_generations()
 {
     for (int i = NUM_GENERATIONS - 1; i >= 0; i--) {
@@ -481,21 +489,27 @@ void collect_generations()
             return;
         }
     }
-#ifdef ZUVO_GC_STRESS
-    (void)collect(0);
-#endif
 }
 
-/* Whether an allocation may start a collection now.  Besides the rules of
- * the thresholds, there must be a thread to run finalizers in. */
+/* The stress build's extra collection of generation 0 at every other
+ * allocation.  The counts are left as they were, so the older generations
+ * keep their usual schedule (collecting the whole heap that often would
+ * make large programs quadratic). */
+void collect_young_for_stress()
+{
+    int counts[2] = {generations[0].count, generations[1].count};
+    (void)collect(0);
+    generations[0].count = counts[0];
+    generations[1].count = counts[1];
+}
+
+/* Whether an allocation may start a collection: the collector is enabled
+ * (a zero threshold disables it too), none is running, no error is
+ * pending, and there is a thread to run finalizers in. */
 bool may_collect_on_allocation()
 {
-#ifdef ZUVO_GC_STRESS
-    bool due = true;
-#else
-    bool due = generations[0].count > generations[0].threshold && generations[0].threshold != 0;
-#endif
-    return due && enabled && !collecting && ZvThreadState_GET() != nullptr && !ZvErr_Occurred();
+    return enabled && generations[0].threshold != 0 && !collecting &&
+           ZvThreadState_GET() != nullptr && !ZvErr_Occurred();
 }
 
 /* A full collection on request.  An error pending in the caller is kept
@@ -529,9 +543,18 @@ ZvObject *_ZvObject_GC_Malloc(size_t basicsize)
     g->gc.gc_prev = nullptr;
     g->gc.gc_refs = _ZvGC_REFS_UNTRACKED;
     generations[0].count++;
-    if (may_collect_on_allocation()) {
+#ifdef ZUVO_GC_STRESS
+    constexpr bool stress = true;
+#else
+    constexpr bool stress = false;
+#endif
+    bool due = generations[0].count > generations[0].threshold;
+    if ((due || stress) && may_collect_on_allocation()) {
         collecting = 1;
-        collect_generations();
+        if (due)
+            collect_generations();
+        else
+            collect_young_for_stress();
         collecting = 0;
     }
     return FROM_GC(g);

@@ -318,12 +318,14 @@ ZvObject *ZvDict_GetItem(ZvObject *op, ZvObject *key)
     return mp->ma_lookup(mp, key, hash)->me_value;
 }
 
-/* Probes like lookdict_string but passes over every key that is not an
+/* Probes like lookdict_string but never compares a key that is not an
  * exact string, so it can neither fail nor run user code: callers that
  * must not (the collector looking for "__del__" in objects it is in the
- * middle of examining) use it. */
-ZvObject *_ZvDict_GetItemNoCompare(ZvObject *op, ZvObject *key)
+ * middle of examining) use it.  Such a key with the same hash might be
+ * equal: *undecided tells the caller. */
+ZvObject *_ZvDict_GetItemNoCompare(ZvObject *op, ZvObject *key, int *undecided)
 {
+    *undecided = 0;
     if (op == nullptr || key == nullptr || !ZvDict_Check(op) || !ZvString_CheckExact(key))
         return nullptr;
     Zv_hash_t hash = key_hash(key); /* a string's hash never fails */
@@ -336,8 +338,12 @@ ZvObject *_ZvDict_GetItemNoCompare(ZvObject *op, ZvObject *key)
         ZvObject *k = ep->me_key;
         if (k == nullptr) return nullptr;
         if (k == key) return ep->me_value;
-        if (k != dummy && ep->me_hash == hash && ZvString_CheckExact(k) && _ZvString_Eq(k, key))
-            return ep->me_value;
+        if (k != dummy && ep->me_hash == hash) {
+            if (!ZvString_CheckExact(k))
+                *undecided = 1;
+            else if (_ZvString_Eq(k, key))
+                return ep->me_value;
+        }
         i = (i << 2) + i + perturb + 1;
     }
 }
