@@ -71,9 +71,9 @@ static int enum_clear(ZvObject *o)
 static ZvObject *enum_next(ZvObject *o)
 {
     auto *en = (enumobject *)o;
+    if (en->en_sit == nullptr) return nullptr;
     /* Through the iteration protocol, never the slot directly: a class can
      * delete its next method while being iterated, which empties the slot. */
-    if (en->en_sit == nullptr) return nullptr;
     ZvObject *next_item = ZvIter_Next(en->en_sit);
     if (next_item == nullptr) return nullptr;
     /* Past the int range the count goes on as a long. */
