@@ -43,11 +43,15 @@ int ZvCell_Set(ZvObject *op, ZvObject *obj)
     return 0;
 }
 
+/* A variable can hold a cell taken from a closure, so chains of cells are
+ * freed through the depth guard like containers. */
 static void cell_dealloc(ZvObject *op)
 {
     ZvObject_GC_UnTrack(op);
+    ZvTrash_BEGIN(op)
     Zv_XDECREF(ZvCell_GET(op));
     ZvObject_GC_Del(op);
+    ZvTrash_END(op)
 }
 
 /* An empty cell sorts before a full one; full cells by their contents. */

@@ -292,10 +292,13 @@ ZvObject *class_call(ZvObject *op, ZvObject *args, ZvObject *kw)
     return ZvInstance_New(op, args, kw);
 }
 
+/* A class holds the hooks its lookup found, which can be other classes:
+ * chains of them are freed through the depth guard like containers. */
 void class_dealloc(ZvObject *op)
 {
     auto *cp = (ZvClassObject *)op;
     ZvObject_GC_UnTrack(op);
+    ZvTrash_BEGIN(op)
     Zv_XDECREF(cp->cl_bases);
     Zv_XDECREF(cp->cl_dict);
     Zv_XDECREF(cp->cl_name);
@@ -303,6 +306,7 @@ void class_dealloc(ZvObject *op)
     Zv_XDECREF(cp->cl_setattr);
     Zv_XDECREF(cp->cl_delattr);
     ZvObject_GC_Del(op);
+    ZvTrash_END(op)
 }
 
 int class_traverse(ZvObject *op, visitproc visit, void *arg)

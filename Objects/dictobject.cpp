@@ -326,6 +326,36 @@ ZvObject *ZvDict_GetItem(ZvObject *op, ZvObject *key)
     return mp->ma_lookup(mp, key, hash)->me_value;
 }
 
+/* Probes like lookdict_string but never compares a key that is not an
+ * exact string, so it can neither fail nor run user code: callers that
+ * must not (the collector looking for "__del__" in objects it is in the
+ * middle of examining) use it.  Such a key with the same hash might be
+ * equal: *undecided tells the caller. */
+ZvObject *_ZvDict_GetItemNoCompare(ZvObject *op, ZvObject *key, int *undecided)
+{
+    *undecided = 0;
+    if (op == nullptr || key == nullptr || !ZvDict_Check(op) || !ZvString_CheckExact(key))
+        return nullptr;
+    Zv_hash_t hash = key_hash(key); /* a string's hash never fails */
+    auto *mp = (ZvDictObject *)op;
+    const uint32_t mask = (uint32_t)mp->ma_mask;
+    ZvDictEntry *const table = mp->ma_table;
+    uint32_t i = (uint32_t)hash & mask;
+    for (uint32_t perturb = (uint32_t)hash;; perturb >>= PERTURB_SHIFT) {
+        ZvDictEntry *ep = &table[i & mask];
+        ZvObject *k = ep->me_key;
+        if (k == nullptr) return nullptr;
+        if (k == key) return ep->me_value;
+        if (k != dummy && ep->me_hash == hash) {
+            if (!ZvString_CheckExact(k))
+                *undecided = 1;
+            else if (_ZvString_Eq(k, key))
+                return ep->me_value;
+        }
+        i = (i << 2) + i + perturb + 1;
+    }
+}
+
 int ZvDict_SetItem(ZvObject *op, ZvObject *key, ZvObject *value)
 {
     if (op == nullptr || key == nullptr || value == nullptr || !ZvDict_Check(op)) {
@@ -934,7 +964,7 @@ static ZvObject *dictiter_new(ZvDictObject *dict, ZvTypeObject *itertype)
         pair = ZvTuple_Pack(2, Zv_None, Zv_None);
         if (pair == nullptr) return nullptr;
     }
-    auto *di = ZvObject_New(dictiterobject, itertype);
+    auto *di = ZvObject_GC_New(dictiterobject, itertype);
     if (di == nullptr) {
         Zv_XDECREF(pair);
         return nullptr;
@@ -945,15 +975,36 @@ static ZvObject *dictiter_new(ZvDictObject *dict, ZvTypeObject *itertype)
     di->di_pos = 0;
     di->di_result = pair;
     di->len = dict->ma_used;
+    ZvObject_GC_Track(di);
     return (ZvObject *)di;
 }
 
 static void dictiter_dealloc(ZvObject *op)
 {
     auto *di = (dictiterobject *)op;
+    ZvObject_GC_UnTrack(di);
     Zv_XDECREF(di->di_dict);
     Zv_XDECREF(di->di_result);
-    ZvObject_Del(di);
+    ZvObject_GC_Del(di);
+}
+
+/* An iterator stored in the dictionary it walks is a cycle. */
+static int dictiter_traverse(ZvObject *op, visitproc visit, void *arg)
+{
+    auto *di = (dictiterobject *)op;
+    Zv_VISIT(di->di_dict);
+    Zv_VISIT(di->di_result);
+    return 0;
+}
+
+/* Leaves an exhausted iterator: the step finds no dictionary before it
+ * would look at the pair. */
+static int dictiter_clear(ZvObject *op)
+{
+    auto *di = (dictiterobject *)op;
+    Zv_CLEAR(di->di_dict);
+    Zv_CLEAR(di->di_result);
+    return 0;
 }
 
 static int dictiter_len(ZvObject *op)
@@ -1058,10 +1109,10 @@ static ZvSequenceMethods dictiter_as_sequence = {dictiter_len};
         ZvObject_GenericGetAttr, /* tp_getattro */                              \
         nullptr,                /* tp_setattro */                               \
         nullptr,                /* tp_as_buffer */                              \
-        Zv_TPFLAGS_DEFAULT,     /* tp_flags */                                  \
+        Zv_TPFLAGS_DEFAULT | Zv_TPFLAGS_HAVE_GC, /* tp_flags */                 \
         nullptr,                /* tp_doc */                                    \
-        nullptr,                /* tp_traverse */                               \
-        nullptr,                /* tp_clear */                                  \
+        dictiter_traverse,      /* tp_traverse */                               \
+        dictiter_clear,         /* tp_clear */                                  \
         nullptr,                /* tp_richcompare */                            \
         0,                      /* tp_weaklistoffset */                         \
         ZvObject_SelfIter,      /* tp_iter */                                   \

@@ -57,9 +57,21 @@ static int enum_traverse(ZvObject *o, visitproc visit, void *arg)
     return 0;
 }
 
+/* The kept pair can hold the enumerate object itself (enumerating a list
+ * that contains it): a cycle only clearing breaks.  A cleared object is
+ * exhausted. */
+static int enum_clear(ZvObject *o)
+{
+    auto *en = (enumobject *)o;
+    Zv_CLEAR(en->en_sit);
+    Zv_CLEAR(en->en_result);
+    return 0;
+}
+
 static ZvObject *enum_next(ZvObject *o)
 {
     auto *en = (enumobject *)o;
+    if (en->en_sit == nullptr) return nullptr;
     /* Through the iteration protocol, never the slot directly: a class can
      * delete its next method while being iterated, which empties the slot. */
     ZvObject *next_item = ZvIter_Next(en->en_sit);
@@ -73,7 +85,7 @@ static ZvObject *enum_next(ZvObject *o)
     }
     en->en_index++;
     ZvObject *result = en->en_result;
-    if (result->ob_refcnt != 1) {
+    if (result == nullptr || result->ob_refcnt != 1) {
         result = ZvTuple_New(2);
         if (result == nullptr) {
             Zv_DECREF(next_index);
@@ -109,7 +121,7 @@ ZvTypeObject ZvEnum_Type = {
     "iteration.  The enumerate object yields pairs containing a count (from\n"
     "zero) and a value yielded by the iterable argument.  enumerate is useful\n"
     "for obtaining an indexed list: (0, seq[0]), (1, seq[1]), (2, seq[2]), ...",
-    enum_traverse, nullptr, nullptr, 0,
+    enum_traverse, enum_clear, nullptr, 0,
     ZvObject_SelfIter, /* tp_iter */
     enum_next,         /* tp_iternext */
     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr,

@@ -245,10 +245,13 @@ ZvObject *func_descr_get(ZvObject *func, ZvObject *obj, ZvObject *type)
     return ZvMethod_New(func, obj, type);
 }
 
+/* A function can hold another in its __doc__ or __module__: chains of them
+ * are freed through the depth guard like containers. */
 void func_dealloc(ZvObject *op)
 {
     ZvFunctionObject *f = F(op);
     ZvObject_GC_UnTrack(op);
+    ZvTrash_BEGIN(op)
     /* Weak references are cleared here once weak reference objects exist. */
     Zv_XDECREF(f->func_code);
     Zv_XDECREF(f->func_globals);
@@ -259,6 +262,7 @@ void func_dealloc(ZvObject *op)
     Zv_XDECREF(f->func_dict);
     Zv_XDECREF(f->func_closure);
     ZvObject_GC_Del(op);
+    ZvTrash_END(op)
 }
 
 int func_traverse(ZvObject *op, visitproc visit, void *arg)
@@ -362,11 +366,15 @@ typedef struct {
 
 ZvObject *&callable_of(ZvObject *op) { return ((WrapperObject *)op)->callable; }
 
+/* Chains of wrappers (a static method of a static method ...) are freed
+ * through the depth guard like containers. */
 void wrapper_dealloc(ZvObject *op)
 {
     ZvObject_GC_UnTrack(op);
+    ZvTrash_BEGIN(op)
     Zv_XDECREF(callable_of(op));
     Zv_TYPE(op)->tp_free(op);
+    ZvTrash_END(op)
 }
 
 int wrapper_traverse(ZvObject *op, visitproc visit, void *arg)

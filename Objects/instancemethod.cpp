@@ -188,16 +188,20 @@ ZvObject *method_get_doc(ZvObject *op, void *)
     return ZvObject_GetAttrString(((ZvMethodObject *)op)->im_func, "__doc__");
 }
 
+/* A method can be bound to a method, so chains of them are freed through
+ * the depth guard like containers. */
 void method_dealloc(ZvObject *op)
 {
     auto *im = (ZvMethodObject *)op;
     ZvObject_GC_UnTrack(op);
+    ZvTrash_BEGIN(op)
     /* Weak references are cleared here once weak reference objects exist. */
     Zv_DECREF(im->im_func);
     Zv_XDECREF(im->im_self);
     Zv_XDECREF(im->im_class);
     im->im_self = (ZvObject *)free_list;
     free_list = im;
+    ZvTrash_END(op)
 }
 
 int method_traverse(ZvObject *op, visitproc visit, void *arg)

@@ -70,6 +70,7 @@ namespace {
 _inittab builtin_table[] = {
     {"marshal", ZvMarshal_Init},
     {"imp", zv::imp::initimp},
+    {"gc", initgc},
     {"__main__", nullptr},
     {"__builtin__", nullptr},
     {"sys", nullptr},

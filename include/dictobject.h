@@ -54,6 +54,11 @@ ZvAPI_DATA(ZvTypeObject) ZvDictIterItem_Type;
 ZvAPI_FUNC(ZvObject *) ZvDict_New(void);
 /* Borrowed value or NULL; never raises (hashing errors are cleared). */
 ZvAPI_FUNC(ZvObject *) ZvDict_GetItem(ZvObject *mp, ZvObject *key);
+/* The value under the exact string key, found without comparing it to any
+ * key that is not an exact string: never runs user code, never fails.
+ * Borrowed; NULL when absent.  *undecided is set when a key of another
+ * type with the same hash was passed over (it might be equal). */
+ZvAPI_FUNC(ZvObject *) _ZvDict_GetItemNoCompare(ZvObject *mp, ZvObject *key, int *undecided);
 ZvAPI_FUNC(int) ZvDict_SetItem(ZvObject *mp, ZvObject *key, ZvObject *item);
 /* A missing key raises KeyError carrying the key. */
 ZvAPI_FUNC(int) ZvDict_DelItem(ZvObject *mp, ZvObject *key);

@@ -106,7 +106,13 @@ ZvAPI_FUNC(ZvVarObject *) _ZvObject_GC_Resize(ZvVarObject *, int);
 ZvAPI_FUNC(void) ZvObject_GC_Track(void *);
 ZvAPI_FUNC(void) ZvObject_GC_UnTrack(void *);
 ZvAPI_FUNC(void) ZvObject_GC_Del(void *);
+/* A full collection, unless one is running (then 0); returns the number
+ * of unreachable objects found.  A pending error is kept. */
 ZvAPI_FUNC(int) ZvGC_Collect(void);
+/* Prints the object behind a collector header (for debuggers). */
+ZvAPI_FUNC(void) _ZvGC_Dump(ZvGC_Head *);
+/* Creates the `gc` module (the import system's built-in table calls it). */
+ZvAPI_FUNC(void) initgc(void);
 
 #define ZvObject_GC_New(type, typeobj) ((type *)_ZvObject_GC_New(typeobj))
 #define ZvObject_GC_NewVar(type, typeobj, n) ((type *)_ZvObject_GC_NewVar((typeobj), (n)))
