@@ -79,6 +79,44 @@ inline int block_floor(ZvFrameObject *f)
     return f->f_iblock > 0 ? f->f_blockstack[f->f_iblock - 1].b_level : 0;
 }
 
+/* CALL_FUNCTION of a plain function that this loop can run itself, without
+ * a native call: positional arguments only, exactly its parameters, no
+ * defaults, no cells, not a generator, its code already verified, and no
+ * hook set (a hook sees every frame enter through the native path).
+ * Returns the callee's frame with the arguments copied in (new
+ * references; the stack keeps its own), or NULL when the call takes the
+ * general way; NULL with *failed set when making the frame failed. */
+ZvFrameObject *inline_frame(ZvThreadState *tstate, ZvObject **pfunc, int na, bool *failed)
+{
+    ZvObject *func = *pfunc;
+    ZvObject *self = nullptr;
+    if (ZvMethod_Check(func) && ZvMethod_GET_SELF(func) != nullptr) {
+        self = ZvMethod_GET_SELF(func);
+        func = ZvMethod_GET_FUNCTION(func);
+    }
+    if (!ZvFunction_Check(func) || ZvFunction_GET_DEFAULTS(func) != nullptr) return nullptr;
+    auto *co = (ZvCodeObject *)ZvFunction_GET_CODE(func);
+    if (co->co_argcount != na + (self != nullptr) ||
+        co->co_flags != (CO_OPTIMIZED | CO_NEWLOCALS | CO_NOFREE) || !co->co_zvverified)
+        return nullptr;
+    ZvFrameObject *callee =
+        _ZvFrame_NewUnchecked(tstate, co, ZvFunction_GET_GLOBALS(func), nullptr);
+    if (callee == nullptr) {
+        *failed = true;
+        return nullptr;
+    }
+    ZvObject **dst = callee->f_localsplus;
+    if (self != nullptr) {
+        Zv_INCREF(self);
+        *dst++ = self;
+    }
+    for (int i = 0; i < na; i++) {
+        Zv_INCREF(pfunc[1 + i]);
+        dst[i] = pfunc[1 + i];
+    }
+    return callee;
+}
+
 /* The interpreter lock changes hands: let a waiting thread run. */
 void hand_over_lock(ZvThreadState *tstate)
 {
@@ -327,6 +365,8 @@ ZvObject *ZvEval_EvalFrame(ZvFrameObject *f)
     ZvObject *v, *w, *u, *x;
     int err;
     int instr_lb = 0, instr_ub = -1, instr_prev = -1;
+    /* How many callers of the running frame wait in this same loop. */
+    int inline_depth = 0;
 
     ZvCodeObject *co = f->f_code;
     ZvObject **fastlocals = f->f_localsplus;
@@ -387,6 +427,16 @@ ZvObject *ZvEval_EvalFrame(ZvFrameObject *f)
         Zv_XDECREF(tmp_);                                                     \
     } while (0)
 #define GETITEM(t, i) ZvTuple_GET_ITEM(t, i)
+/* After switching to another frame of this loop: its code and tables. */
+#define LOAD_FRAME_STATE()                                                    \
+    do {                                                                      \
+        co = f->f_code;                                                       \
+        fastlocals = f->f_localsplus;                                         \
+        freevars = fastlocals + f->f_nlocals;                                 \
+        consts = co->co_consts;                                               \
+        names = co->co_names;                                                 \
+        first_instr = (const unsigned char *)ZvString_AS_STRING(co->co_code); \
+    } while (0)
 
 #if USE_COMPUTED_GOTOS
     /* Two tables from the one opcode list: `targets` enters an opcode at
@@ -1269,6 +1319,37 @@ dispatch_opcode:
     }
 
     TARGET(CALL_FUNCTION) {
+        if (!tstate->use_tracing && (oparg & 0xff00) == 0) {
+            ZvObject **pfunc = stack_pointer - oparg - 1;
+            bool failed = false;
+            ZvFrameObject *callee = inline_frame(tstate, pfunc, oparg, &failed);
+            if (callee != nullptr || failed) {
+                while (stack_pointer > pfunc) {
+                    v = POP();
+                    Zv_DECREF(v);
+                }
+                if (failed) goto error;
+                if (++tstate->recursion_depth > _Zv_CheckRecursionLimit &&
+                    _Zv_CheckRecursiveCall("")) {
+                    ++tstate->recursion_depth;
+                    Zv_DECREF(callee);
+                    --tstate->recursion_depth;
+                    goto error;
+                }
+                /* The caller waits here; the callee runs in this same loop. */
+                f->f_zvresume = INSTR_OFFSET();
+                f->f_zvsp = stack_pointer;
+                f = callee;
+                tstate->frame = f;
+                ++inline_depth;
+                LOAD_FRAME_STATE();
+                next_instr = first_instr;
+                stack_pointer = f->f_valuestack;
+                f->f_stacktop = nullptr;
+                instr_lb = 0, instr_ub = -1, instr_prev = -1;
+                DISPATCH();
+            }
+        }
         ZvObject **sp = stack_pointer;
         x = call_function(&sp, oparg);
         stack_pointer = sp;
@@ -1463,6 +1544,24 @@ leave_frame:
     if (f->f_exc_type != nullptr) reset_exc_info(tstate, f);
     Zv_LeaveRecursiveCall();
     tstate->frame = f->f_back;
+    if (inline_depth > 0) {
+        /* Back to the caller waiting in this loop, as if its call returned. */
+        ZvFrameObject *callee = f;
+        f = f->f_back;
+        --inline_depth;
+        ++tstate->recursion_depth;
+        Zv_DECREF(callee);
+        --tstate->recursion_depth;
+        LOAD_FRAME_STATE();
+        next_instr = first_instr + f->f_zvresume;
+        stack_pointer = f->f_zvsp;
+        instr_lb = 0, instr_ub = -1, instr_prev = -1;
+        why = WHY_NOT;
+        if (retval == nullptr) goto error;
+        PUSH(retval);
+        retval = nullptr;
+        DISPATCH();
+    }
     return retval;
 }
 

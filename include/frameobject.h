@@ -38,6 +38,11 @@ typedef struct _frame {
     int f_iblock;             /* blocks in use */
     ZvTryBlock f_blockstack[CO_MAXBLOCKS];
     int f_nlocals, f_ncells, f_nfreevars, f_stacksize;
+    /* Private to the evaluation loop: while this frame waits for a callee
+     * that the same loop runs (no native call in between), where it resumes
+     * and the top of its value stack. */
+    int f_zvresume;
+    ZvObject **f_zvsp;
     ZvObject *f_localsplus[1]; /* locals, cells, free variables, value stack */
 } ZvFrameObject;
 
