@@ -165,7 +165,7 @@ ZvFrameObject *_ZvFrame_NewUnchecked(ZvThreadState *tstate, ZvCodeObject *code,
         f->f_locals = locals != nullptr ? locals : globals;
         Zv_INCREF(f->f_locals);
     }
-    ZvObject_GC_Track(f);
+    _ZvObject_GC_TRACK(f);
     return f;
 }
 
@@ -565,7 +565,7 @@ ZvGetSetDef frame_getsetlist[] = {
 void frame_dealloc(ZvObject *op)
 {
     auto *f = (ZvFrameObject *)op;
-    ZvObject_GC_UnTrack(f);
+    if (_ZvGC_IS_TRACKED(f)) _ZvObject_GC_UNTRACK(f);
     ZvTrash_BEGIN(f)
     ZvObject **valuestack = f->f_valuestack;
     for (ZvObject **p = f->f_localsplus; p < valuestack; p++) Zv_CLEAR(*p);

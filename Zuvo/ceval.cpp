@@ -169,6 +169,16 @@ ZvObject *trace_frame_exit(ZvThreadState *tstate, ZvFrameObject *f, int why, ZvO
     return retval;
 }
 
+inline uint16_t load_u16(const unsigned char *p)
+{
+    uint16_t v;
+    memcpy(&v, p, sizeof v);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    v = (uint16_t)(v >> 8 | v << 8);
+#endif
+    return v;
+}
+
 /* One tick of the periodic-work counter.  Threads adding pending calls
  * store 0 into it at any moment, so it is an atomic word (a store lost to
  * the countdown only delays the check to the end of the interval). */
@@ -404,7 +414,9 @@ ZvObject *ZvEval_EvalFrame(ZvFrameObject *f)
 
 #define INSTR_OFFSET() ((int)(next_instr - first_instr))
 #define PEEKARG() (next_instr[2] << 8 | next_instr[1])
-#define NEXTARG() (next_instr += 2, (next_instr[-1] << 8) | next_instr[-2])
+/* The argument: 16 bits, low byte first, read with one load on this
+ * little-endian host. */
+#define NEXTARG() (next_instr += 2, (int)load_u16(next_instr - 2))
 #define JUMPTO(x) (next_instr = first_instr + (x))
 #define JUMPBY(x) (next_instr += (x))
 #define STACK_LEVEL() ((int)(stack_pointer - f->f_valuestack))

@@ -118,6 +118,26 @@ ZvAPI_FUNC(void) initgc(void);
 #define ZvObject_GC_NewVar(type, typeobj, n) ((type *)_ZvObject_GC_NewVar((typeobj), (n)))
 #define ZvObject_GC_Resize(type, op, n) ((type *)_ZvObject_GC_Resize((ZvVarObject *)(op), (n)))
 
+/* ZvObject_GC_Track and ZvObject_GC_UnTrack inline, for the library's own
+ * hottest paths (frames): the object must not be tracked (untracked) yet. */
+#define _ZvObject_GC_TRACK(o)                                                 \
+    do {                                                                      \
+        ZvGC_Head *g_ = _Zv_AS_GC(o);                                         \
+        g_->gc.gc_refs = _ZvGC_REFS_REACHABLE;                                \
+        g_->gc.gc_next = _ZvGC_generation0;                                   \
+        g_->gc.gc_prev = _ZvGC_generation0->gc.gc_prev;                       \
+        g_->gc.gc_prev->gc.gc_next = g_;                                      \
+        _ZvGC_generation0->gc.gc_prev = g_;                                   \
+    } while (0)
+#define _ZvObject_GC_UNTRACK(o)                                               \
+    do {                                                                      \
+        ZvGC_Head *g_ = _Zv_AS_GC(o);                                         \
+        g_->gc.gc_prev->gc.gc_next = g_->gc.gc_next;                          \
+        g_->gc.gc_next->gc.gc_prev = g_->gc.gc_prev;                          \
+        g_->gc.gc_refs = _ZvGC_REFS_UNTRACKED;                                \
+        g_->gc.gc_next = NULL;                                                \
+    } while (0)
+
 /* Visit one reference from a tp_traverse function. */
 #define Zv_VISIT(op)                                                          \
     do {                                                                      \
