@@ -18,10 +18,20 @@ ZvTypeObject ZvEllipsis_Type = {
 
 ZvObject _Zv_EllipsisObject = {1, &ZvEllipsis_Type};
 
+/* One freed slice is kept for the next: a slice usually lives for one
+ * subscript, and loops over slices would otherwise allocate one each. */
+static ZvSliceObject *cached_slice = nullptr;
+
 ZvObject *ZvSlice_New(ZvObject *start, ZvObject *stop, ZvObject *step)
 {
-    auto *obj = ZvObject_GC_New(ZvSliceObject, &ZvSlice_Type);
-    if (obj == nullptr) return nullptr;
+    ZvSliceObject *obj = cached_slice;
+    if (obj != nullptr) {
+        cached_slice = nullptr;
+        obj->ob_refcnt = 1;
+    } else {
+        obj = ZvObject_GC_New(ZvSliceObject, &ZvSlice_Type);
+        if (obj == nullptr) return nullptr;
+    }
     if (step == nullptr) step = Zv_None;
     if (start == nullptr) start = Zv_None;
     if (stop == nullptr) stop = Zv_None;
@@ -133,7 +143,10 @@ static void slice_dealloc(ZvObject *o)
     Zv_DECREF(r->step);
     Zv_DECREF(r->start);
     Zv_DECREF(r->stop);
-    ZvObject_GC_Del(r);
+    if (cached_slice == nullptr && Zv_TYPE(r) == &ZvSlice_Type)
+        cached_slice = r;
+    else
+        ZvObject_GC_Del(r);
     ZvTrash_END(r)
 }
 
@@ -231,5 +244,12 @@ ZvTypeObject ZvSlice_Type = {
     nullptr, nullptr, nullptr, nullptr, nullptr, 0, nullptr, nullptr,
     slice_new,     /* tp_new */
 };
+
+/* Frees the kept slice (shut-down). */
+void ZvSlice_Fini(void)
+{
+    if (cached_slice != nullptr) ZvObject_GC_Del(cached_slice);
+    cached_slice = nullptr;
+}
 
 } // extern "C"

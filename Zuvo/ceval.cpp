@@ -1288,7 +1288,8 @@ dispatch_opcode:
             JUMPBY(oparg);
             FAST_DISPATCH();
         }
-        err = ZvObject_IsTrue(w);
+        /* Exact ints are true when not zero, with no call to make. */
+        err = ZvInt_CheckExact(w) ? ZvInt_AS_LONG(w) != 0 : ZvObject_IsTrue(w);
         if (err < 0) goto error;
         if (err == 0) JUMPBY(oparg);
         DISPATCH();
@@ -1304,7 +1305,7 @@ dispatch_opcode:
             JUMPBY(oparg);
             FAST_DISPATCH();
         }
-        err = ZvObject_IsTrue(w);
+        err = ZvInt_CheckExact(w) ? ZvInt_AS_LONG(w) != 0 : ZvObject_IsTrue(w);
         if (err < 0) goto error;
         if (err > 0) JUMPBY(oparg);
         DISPATCH();

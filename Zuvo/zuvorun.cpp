@@ -129,6 +129,7 @@ void free_type_caches()
 {
     ZvMethod_Fini();
     ZvFrame_Fini();
+    ZvSlice_Fini();
     ZvCFunction_Fini();
     _Zv_ReleaseInternedStrings();
     ZvString_Fini();

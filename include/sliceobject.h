@@ -20,6 +20,8 @@ ZvAPI_DATA(ZvTypeObject) ZvEllipsis_Type;
 #define ZvSlice_Check(op) (Zv_TYPE(op) == &ZvSlice_Type)
 
 ZvAPI_FUNC(ZvObject *) ZvSlice_New(ZvObject *start, ZvObject *stop, ZvObject *step);
+/* Frees the slice kept for reuse (shut-down). */
+ZvAPI_FUNC(void) ZvSlice_Fini(void);
 ZvAPI_FUNC(int) ZvSlice_GetIndices(ZvSliceObject *r, int length, int *start, int *stop,
                                    int *step);
 ZvAPI_FUNC(int) ZvSlice_GetIndicesEx(ZvSliceObject *r, int length, int *start, int *stop,
