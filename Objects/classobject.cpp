@@ -19,6 +19,7 @@
  * (for the cycle collector) empties dictionaries in place rather than
  * dropping them, so the invariants hold for garbage too. */
 #include "classobject_internal.h"
+#include "typeobject_internal.h"
 
 #include <string.h>
 
@@ -186,6 +187,7 @@ int set_dict(ZvClassObject *cp, ZvObject *v)
     ZvObject *old = cp->cl_dict;
     Zv_INCREF(v);
     cp->cl_dict = v;
+    _ZvType_MarkClassDict(v);
     Zv_DECREF(old);
     return find_hooks(cp);
 }
@@ -615,6 +617,7 @@ ZvObject *ZvClass_New(ZvObject *bases, ZvObject *dict, ZvObject *name)
     cp->cl_bases = basesref.release();
     Zv_INCREF(dict);
     cp->cl_dict = dict;
+    _ZvType_MarkClassDict(dict);
     Zv_INCREF(name);
     cp->cl_name = name;
     cp->cl_getattr = cp->cl_setattr = cp->cl_delattr = nullptr;

@@ -23,6 +23,7 @@
  * Released dictionaries of the exact type are kept on a free list of 80. */
 #include "zuvo.h"
 #include "zvref.h"
+#include "typeobject_internal.h"
 
 #include <string.h>
 #include <utility>
@@ -56,9 +57,14 @@ static bool ensure_dummy()
 }
 
 /* A fresh mapping tag (see ma_tag): one counter for every dictionary, so
- * no two states of any two dictionaries share a tag. */
+ * no two states of any two dictionaries share a tag.  A class's namespace
+ * changing also makes the cached attribute lookups stale. */
 static uint64_t tag_counter = 0;
-static inline void new_tag(ZvDictObject *mp) { mp->ma_tag = ++tag_counter; }
+static inline void new_tag(ZvDictObject *mp)
+{
+    mp->ma_tag = ++tag_counter;
+    if (mp->ma_zvclassdict) _ZvType_InvalidateCache();
+}
 
 static void empty_to_minsize(ZvDictObject *mp)
 {
@@ -76,6 +82,7 @@ ZvObject *ZvDict_New(void)
     ZvDictObject *mp;
     if (num_free_dicts > 0) {
         mp = free_dicts[--num_free_dicts];
+        mp->ma_zvclassdict = 0;
         ZvObject_Init((ZvObject *)mp, &ZvDict_Type);
         /* A recycled header still describes its old contents, whose
          * references and table are gone. */
@@ -84,6 +91,7 @@ ZvObject *ZvDict_New(void)
         mp = ZvObject_GC_New(ZvDictObject, &ZvDict_Type);
         if (mp == nullptr) return nullptr;
         mp->ma_version = 0;
+        mp->ma_zvclassdict = 0;
         empty_to_minsize(mp);
     }
     mp->ma_lookup = lookdict_string;
@@ -323,6 +331,11 @@ ZvObject *ZvDict_GetItem(ZvObject *op, ZvObject *key)
         return nullptr;
     }
     auto *mp = (ZvDictObject *)op;
+    /* The first slot settles most lookups without a call: the key itself
+     * (identity means equality in either lookup), or an empty slot. */
+    ZvDictEntry *ep = &mp->ma_table[(uint32_t)hash & (uint32_t)mp->ma_mask];
+    if (ep->me_key == key) return ep->me_value;
+    if (ep->me_key == nullptr) return nullptr;
     return mp->ma_lookup(mp, key, hash)->me_value;
 }
 
@@ -689,6 +702,8 @@ static void dict_dealloc(ZvObject *op)
 {
     auto *mp = (ZvDictObject *)op;
     ZvObject_GC_UnTrack(mp);
+    /* A class that used it is going: its cached lookups must not outlive it. */
+    if (mp->ma_zvclassdict) _ZvType_InvalidateCache();
     ZvTrash_BEGIN(mp)
     int32_t fill = mp->ma_fill;
     for (ZvDictEntry *ep = mp->ma_table; fill > 0; ep++) {

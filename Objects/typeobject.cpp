@@ -166,7 +166,29 @@ ZvObject *_ZvType_MroDict(ZvObject *entry)
     return nullptr;
 }
 
-ZvObject *_ZvType_LookupRef(ZvTypeObject *type, ZvObject *name)
+/* --- attribute lookup along the MRO, and its cache ------------------------ */
+
+namespace {
+
+/* One remembered answer: `value` (borrowed from a namespace on the MRO, or
+ * NULL for "not there") is what type's MRO gives for name, as of epoch. */
+struct AttrCacheEntry {
+    ZvTypeObject *type;
+    ZvObject *name; /* owned, so that its address names no other string */
+    ZvObject *value;
+    uint64_t epoch;
+};
+
+constexpr unsigned ATTR_CACHE_SIZE = 4096; /* a power of two */
+AttrCacheEntry attr_cache[ATTR_CACHE_SIZE];
+
+inline AttrCacheEntry &attr_cache_entry(ZvTypeObject *type, Zv_hash_t hash)
+{
+    unsigned h = (unsigned)hash ^ (unsigned)((uintptr_t)type >> 4);
+    return attr_cache[h & (ATTR_CACHE_SIZE - 1)];
+}
+
+ZvObject *lookup_walk(ZvTypeObject *type, ZvObject *name)
 {
     /* A key's __eq__, run by a dictionary lookup, can assign __bases__ and
      * so replace (and free) the MRO being walked: the walk holds it, and
@@ -185,6 +207,50 @@ ZvObject *_ZvType_LookupRef(ZvTypeObject *type, ZvObject *name)
         }
     }
     return nullptr;
+}
+
+} // namespace
+
+/* Epoch 0 is never current, so the zeroed table holds no answers. */
+uint64_t _zv_type_epoch = 1;
+
+void _ZvType_MarkClassDict(ZvObject *dict)
+{
+    if (dict != nullptr && ZvDict_Check(dict)) ((ZvDictObject *)dict)->ma_zvclassdict = 1;
+    _ZvType_InvalidateCache();
+}
+
+void _ZvType_ClearCache(void)
+{
+    for (AttrCacheEntry &e : attr_cache) {
+        ZvObject *name = e.name;
+        e = AttrCacheEntry{};
+        Zv_XDECREF(name);
+    }
+    _ZvType_InvalidateCache();
+}
+
+ZvObject *_ZvType_LookupRef(ZvTypeObject *type, ZvObject *name)
+{
+    if (!ZvString_CheckExact(name) || ((ZvStringObject *)name)->ob_shash == -1 ||
+        type->tp_mro == nullptr)
+        return lookup_walk(type, name);
+    AttrCacheEntry &e = attr_cache_entry(type, ((ZvStringObject *)name)->ob_shash);
+    if (e.epoch == _zv_type_epoch && e.type == type && e.name == name) {
+        Zv_XINCREF(e.value);
+        return e.value;
+    }
+    /* Remembered only when nothing changed during the walk (its lookups
+     * can run code). */
+    uint64_t epoch = _zv_type_epoch;
+    ZvObject *res = lookup_walk(type, name);
+    if (epoch == _zv_type_epoch) {
+        ZvObject *old = e.name;
+        Zv_INCREF(name);
+        e = AttrCacheEntry{type, name, res, epoch};
+        Zv_XDECREF(old); /* an exact string: freeing it runs no code */
+    }
+    return res;
 }
 
 ZvObject *_ZvType_Lookup(ZvTypeObject *type, ZvObject *name)
@@ -562,6 +628,7 @@ static int mro_internal(ZvTypeObject *type)
     }
     ZvObject *old = type->tp_mro;
     type->tp_mro = tuple;
+    _ZvType_InvalidateCache();
     Zv_XDECREF(old);
     return 0;
 }
@@ -755,6 +822,7 @@ static void undo_mros(ZvObject *undo)
         Zv_INCREF(mro);
         ZvObject *tmp = cls->tp_mro;
         cls->tp_mro = mro;
+        _ZvType_InvalidateCache();
         Zv_XDECREF(tmp);
     }
 }
@@ -823,6 +891,7 @@ static int type_set_bases(ZvObject *op, ZvObject *value, void *)
     type->tp_bases = old_bases;
     type->tp_base = old_base;
     type->tp_mro = old_mro; /* the reference taken above */
+    _ZvType_InvalidateCache();
     (void)move_registrations(type, cur_bases, old_bases);
     Zv_DECREF(cur_bases);
     Zv_DECREF(cur_base);
@@ -1007,6 +1076,7 @@ static int type_clear(ZvObject *op)
 {
     auto *type = (ZvTypeObject *)op;
     if (!(type->tp_flags & Zv_TPFLAGS_HEAPTYPE)) return 0;
+    _ZvType_InvalidateCache();
     Zv_CLEAR(type->tp_dict);
     Zv_CLEAR(type->tp_cache);
     Zv_CLEAR(type->tp_mro);
@@ -1021,6 +1091,8 @@ static void type_dealloc(ZvObject *op)
     if (!(type->tp_flags & Zv_TPFLAGS_HEAPTYPE)) Zv_FatalError("deallocating a static type");
     auto *et = (ZvHeapTypeObject *)type;
     ZvObject_GC_UnTrack(type);
+    /* Its address may soon name another type. */
+    _ZvType_InvalidateCache();
     if (type->tp_bases != nullptr) {
         int n = ZvTuple_GET_SIZE(type->tp_bases);
         for (int i = 0; i < n; i++) {
@@ -1760,6 +1832,7 @@ int ZvType_Ready(ZvTypeObject *type)
     if (!had_dict) {
         Zv_CLEAR(type->tp_dict);
         Zv_CLEAR(type->tp_mro);
+        _ZvType_InvalidateCache();
     }
     type->tp_flags &= ~Zv_TPFLAGS_READYING;
     return -1;
@@ -1783,6 +1856,7 @@ static int ready_steps(ZvTypeObject *type)
         type->tp_dict = ZvDict_New();
         if (type->tp_dict == nullptr) return ready_fail(type);
     }
+    _ZvType_MarkClassDict(type->tp_dict);
 
     if (_ZvSlots_AddOperators(type) < 0) return ready_fail(type);
     if (type->tp_new != nullptr && add_tp_new_wrapper(type) < 0) return ready_fail(type);

@@ -73,6 +73,16 @@ int _ZvType_WalkSubclasses(ZvTypeObject *type, int (*visit)(ZvTypeObject *, void
 /* _ZvType_Lookup returning a new reference (NULL without an error when
  * missing): what every caller that goes on to run code should use. */
 ZvObject *_ZvType_LookupRef(ZvTypeObject *type, ZvObject *name);
+/* The cache behind _ZvType_LookupRef: answers (found or not) for a type
+ * and a string name, trusted while the epoch stays.  Whatever can change
+ * what a walk along an MRO finds (a class namespace changing or going, an
+ * MRO replaced, a type freed) starts a new epoch. */
+extern uint64_t _zv_type_epoch;
+static inline void _ZvType_InvalidateCache(void) { ++_zv_type_epoch; }
+/* Marks dict as a class namespace (see ma_zvclassdict). */
+void _ZvType_MarkClassDict(ZvObject *dict);
+/* Drops the cache's references (at finalization). */
+void _ZvType_ClearCache(void);
 /* The heap-instance deallocator (installed by class creation). */
 void _ZvType_SubtypeDealloc(ZvObject *self);
 

@@ -19,6 +19,7 @@
 #include "zvflags.h"
 #include "zvfrontend.h"
 #include "zvref.h"
+#include "typeobject_internal.h"
 
 #include <limits.h>
 #include <signal.h>
@@ -127,6 +128,7 @@ void call_sys_exitfunc()
  * and frees a dictionary, so strings come before lists and dicts. */
 void free_type_caches()
 {
+    _ZvType_ClearCache();
     ZvMethod_Fini();
     ZvFrame_Fini();
     ZvSlice_Fini();

@@ -35,6 +35,10 @@ struct _dictobject {
      * ran code sees from it whether the slots it already passed can still
      * be trusted.  Wraps harmlessly. */
     uint32_t ma_version;
+    /* Nonzero while the dictionary may be a class's namespace (a type's
+     * tp_dict, a classic class's __dict__): its changes then also renew the
+     * cache of attribute lookups along MROs. */
+    uint32_t ma_zvclassdict;
     /* A tag that changes with every change to the mapping (a key added,
      * removed or given another value, a clear), drawn from one counter for
      * all dictionaries: the same dictionary with the same tag maps exactly as
