@@ -60,6 +60,15 @@ ZvObject *func_get_globals(ZvObject *op, void *)
     return restricted() ? nullptr : new_ref_or_none(F(op)->func_globals);
 }
 
+/* func_closure and func_globals are read-only the way every other read-only
+ * attribute of the execution objects is (methods, generators, tracebacks):
+ * setting or deleting them is a TypeError. */
+int func_set_readonly(ZvObject *, ZvObject *, void *)
+{
+    ZvErr_SetString(ZvExc_TypeError, "readonly attribute");
+    return -1;
+}
+
 ZvObject *func_get_doc(ZvObject *op, void *) { return new_ref_or_none(F(op)->func_doc); }
 
 int func_set_doc(ZvObject *op, ZvObject *v, void *)
@@ -161,10 +170,10 @@ int func_set_name(ZvObject *op, ZvObject *v, void *)
 }
 
 ZvGetSetDef func_getsets[] = {
-    {"func_closure", func_get_closure, nullptr, nullptr, nullptr},
+    {"func_closure", func_get_closure, func_set_readonly, nullptr, nullptr},
     {"func_doc", func_get_doc, func_set_doc, nullptr, nullptr},
     {"__doc__", func_get_doc, func_set_doc, nullptr, nullptr},
-    {"func_globals", func_get_globals, nullptr, nullptr, nullptr},
+    {"func_globals", func_get_globals, func_set_readonly, nullptr, nullptr},
     {"__module__", func_get_module, func_set_module, nullptr, nullptr},
     {"func_code", func_get_code, func_set_code, nullptr, nullptr},
     {"func_defaults", func_get_defaults, func_set_defaults, nullptr, nullptr},

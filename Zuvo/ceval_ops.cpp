@@ -383,6 +383,23 @@ int print_expr(ZvObject *v)
 /* --- exec -------------------------------------------------------------------- */
 
 namespace {
+/* A file runs from its current position, compiled under the file's name.
+ * The whole program is parsed before any of it runs, so the code may
+ * close the file. */
+ZvObject *exec_file(ZvObject *prog, ZvObject *globals, ZvObject *locals)
+{
+    FILE *fp = ZvFile_AsFile(prog);
+    if (fp == nullptr) {
+        ZvErr_SetString(ZvExc_ValueError, "I/O operation on closed file");
+        return nullptr;
+    }
+    ZvObject *name = ZvFile_Name(prog);
+    const char *filename = name != nullptr && ZvString_Check(name) ? ZvString_AS_STRING(name) : "???";
+    ZvCompilerFlags cf = {0};
+    ZvEval_MergeCompilerFlags(&cf);
+    return ZvRun_FileFlags(fp, filename, Zv_file_input, globals, locals, &cf);
+}
+
 
 ZvObject *exec_source(ZvObject *prog, ZvObject *globals, ZvObject *locals)
 {
@@ -417,7 +434,7 @@ int exec_statement(ZvFrameObject *f, ZvObject *prog, ZvObject *globals, ZvObject
     } else if (locals == Zv_None) {
         locals = globals;
     }
-    if (!ZvString_Check(prog) && !ZvCode_Check(prog)) {
+    if (!ZvString_Check(prog) && !ZvCode_Check(prog) && !ZvFile_Check(prog)) {
         ZvErr_SetString(ZvExc_TypeError, "exec: arg 1 must be a string, file, or code object");
         return -1;
     }
@@ -444,7 +461,8 @@ int exec_statement(ZvFrameObject *f, ZvObject *prog, ZvObject *globals, ZvObject
         }
         result.reset(ZvEval_EvalCode((ZvCodeObject *)prog, globals, locals));
     } else {
-        result.reset(exec_source(prog, globals, locals));
+        result.reset(ZvFile_Check(prog) ? exec_file(prog, globals, locals)
+                                        : exec_source(prog, globals, locals));
     }
     if (plain) ZvFrame_LocalsToFast(f, 0);
     return result ? 0 : -1;
