@@ -1091,7 +1091,10 @@ dispatch_opcode:
         v = TOP();
         u = SECOND();
         STACKADJ(-2);
-        err = ZvObject_SetAttr(v, w, u);
+        if (ZvString_CHECK_INTERNED(w) && Zv_TYPE(v)->tp_setattro != nullptr)
+            err = Zv_TYPE(v)->tp_setattro(v, w, u); /* as LOAD_ATTR */
+        else
+            err = ZvObject_SetAttr(v, w, u);
         Zv_DECREF(v);
         Zv_DECREF(u);
         if (err != 0) goto error;
@@ -1227,7 +1230,12 @@ dispatch_opcode:
     TARGET(LOAD_ATTR) {
         w = GETITEM(names, oparg);
         v = TOP();
-        x = ZvObject_GetAttr(v, w);
+        /* Names are exact strings, interned when the code was made: the
+         * type's own hook takes them as they are. */
+        if (ZvString_CHECK_INTERNED(w) && Zv_TYPE(v)->tp_getattro != nullptr)
+            x = Zv_TYPE(v)->tp_getattro(v, w);
+        else
+            x = ZvObject_GetAttr(v, w);
         Zv_DECREF(v);
         SET_TOP(x);
         if (x == nullptr) goto error;
