@@ -563,7 +563,8 @@ ZvObject *_ZvObject_GC_Malloc(size_t basicsize)
 ZvObject *_ZvObject_GC_New(ZvTypeObject *tp)
 {
     ZvObject *op = _ZvObject_GC_Malloc((size_t)tp->tp_basicsize);
-    return op ? ZvObject_Init(op, tp) : nullptr;
+    if (op != nullptr) _ZvObject_INIT(op, tp);
+    return op;
 }
 
 ZvVarObject *_ZvObject_GC_NewVar(ZvTypeObject *tp, int nitems)

@@ -83,7 +83,7 @@ ZvObject *ZvDict_New(void)
     if (num_free_dicts > 0) {
         mp = free_dicts[--num_free_dicts];
         mp->ma_zvclassdict = 0;
-        ZvObject_Init((ZvObject *)mp, &ZvDict_Type);
+        _ZvObject_INIT(mp, &ZvDict_Type);
         /* A recycled header still describes its old contents, whose
          * references and table are gone. */
         if (mp->ma_fill != 0 || mp->ma_table != mp->ma_smalltable) empty_to_minsize(mp);

@@ -82,7 +82,7 @@ ZvObject *ZvFloat_FromDouble(double fval)
     free_list = (ZvFloatObject *)Zv_TYPE(op);
     FLOAT_UNPOISON(&op->ob_refcnt, sizeof op->ob_refcnt);
     FLOAT_UNPOISON(&op->ob_fval, sizeof op->ob_fval);
-    ZvObject_Init((ZvObject *)op, &ZvFloat_Type);
+    _ZvObject_INIT(op, &ZvFloat_Type);
     op->ob_fval = fval;
     return (ZvObject *)op;
 }

@@ -279,7 +279,7 @@ ZvObject *ZvMethod_New(ZvObject *func, ZvObject *self, ZvObject *klass)
     ZvMethodObject *im = free_list;
     if (im != nullptr) {
         free_list = (ZvMethodObject *)im->im_self;
-        ZvObject_Init((ZvObject *)im, &ZvMethod_Type);
+        _ZvObject_INIT(im, &ZvMethod_Type);
     } else {
         im = ZvObject_GC_New(ZvMethodObject, &ZvMethod_Type);
         if (im == nullptr) return nullptr;

@@ -90,7 +90,7 @@ static ZvIntObject *int_alloc(int32_t ival)
     free_list = free_next(v);
     INT_UNPOISON(&v->ob_refcnt, sizeof v->ob_refcnt);
     INT_UNPOISON(&v->ob_ival, sizeof v->ob_ival);
-    ZvObject_Init((ZvObject *)v, &ZvInt_Type);
+    _ZvObject_INIT(v, &ZvInt_Type);
     v->ob_ival = ival;
     return v;
 }

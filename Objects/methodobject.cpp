@@ -27,7 +27,7 @@ ZvObject *ZvCFunction_NewEx(ZvMethodDef *ml, ZvObject *self, ZvObject *module)
     ZvCFunctionObject *op = free_list;
     if (op != nullptr) {
         free_list = (ZvCFunctionObject *)op->m_self;
-        ZvObject_Init((ZvObject *)op, &ZvCFunction_Type);
+        _ZvObject_INIT(op, &ZvCFunction_Type);
     } else {
         op = ZvObject_GC_New(ZvCFunctionObject, &ZvCFunction_Type);
         if (op == nullptr) return nullptr;

@@ -284,7 +284,7 @@ ZvObject *ZvType_GenericAlloc(ZvTypeObject *type, int nitems)
     memset(obj, 0, size);
     if (type->tp_flags & Zv_TPFLAGS_HEAPTYPE) Zv_INCREF(type);
     if (type->tp_itemsize == 0)
-        ZvObject_Init(obj, type);
+        _ZvObject_INIT(obj, type);
     else
         ZvObject_InitVar((ZvVarObject *)obj, type, nitems);
     if (gc) ZvObject_GC_Track(obj);

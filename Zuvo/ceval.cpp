@@ -193,7 +193,7 @@ inline bool ticker_expired()
  * protocol would give (int results that overflow, zero divisors, classic
  * division with its warnings and everything else take the general path:
  * the result is then NULL, with no error set). */
-enum class Arith { Add, Sub, Mul, Mod, TrueDiv, ClassicDiv };
+enum class Arith { Add, Sub, Mul, Mod, FloorDiv, TrueDiv, ClassicDiv };
 
 inline ZvObject *int_arith(Arith op, int32_t a, int32_t b)
 {
@@ -213,6 +213,14 @@ inline ZvObject *int_arith(Arith op, int32_t a, int32_t b)
         if (b == 0 || (a == INT32_MIN && b == -1)) return nullptr;
         r = a % b;
         if (r != 0 && ((r ^ b) < 0)) r += b;
+        return ZvInt_FromLong(r);
+    case Arith::ClassicDiv:
+        if (Zv_DivisionWarningFlag) return nullptr; /* it warns */
+        [[fallthrough]];
+    case Arith::FloorDiv:
+        if (b == 0 || (a == INT32_MIN && b == -1)) return nullptr;
+        r = a / b;
+        if (a % b != 0 && ((a ^ b) < 0)) r--;
         return ZvInt_FromLong(r);
     default:
         return nullptr;
@@ -677,7 +685,7 @@ dispatch_opcode:
     ARITH_OP(BINARY_DIVIDE, _Zv_QnewFlag ? Arith::TrueDiv : Arith::ClassicDiv,
              _Zv_QnewFlag ? ZvNumber_TrueDivide(v, w) : ZvNumber_Divide(v, w))
     ARITH_OP(BINARY_TRUE_DIVIDE, Arith::TrueDiv, ZvNumber_TrueDivide(v, w))
-    BINARY_OP(BINARY_FLOOR_DIVIDE, ZvNumber_FloorDivide(v, w))
+    ARITH_OP(BINARY_FLOOR_DIVIDE, Arith::FloorDiv, ZvNumber_FloorDivide(v, w))
     ARITH_OP(BINARY_MODULO, Arith::Mod, ZvNumber_Remainder(v, w))
     BINARY_OP(BINARY_LSHIFT, ZvNumber_Lshift(v, w))
     BINARY_OP(BINARY_RSHIFT, ZvNumber_Rshift(v, w))
@@ -689,7 +697,7 @@ dispatch_opcode:
     ARITH_OP(INPLACE_DIVIDE, _Zv_QnewFlag ? Arith::TrueDiv : Arith::ClassicDiv,
              _Zv_QnewFlag ? ZvNumber_InPlaceTrueDivide(v, w) : ZvNumber_InPlaceDivide(v, w))
     ARITH_OP(INPLACE_TRUE_DIVIDE, Arith::TrueDiv, ZvNumber_InPlaceTrueDivide(v, w))
-    BINARY_OP(INPLACE_FLOOR_DIVIDE, ZvNumber_InPlaceFloorDivide(v, w))
+    ARITH_OP(INPLACE_FLOOR_DIVIDE, Arith::FloorDiv, ZvNumber_InPlaceFloorDivide(v, w))
     ARITH_OP(INPLACE_MODULO, Arith::Mod, ZvNumber_InPlaceRemainder(v, w))
     BINARY_OP(INPLACE_LSHIFT, ZvNumber_InPlaceLshift(v, w))
     BINARY_OP(INPLACE_RSHIFT, ZvNumber_InPlaceRshift(v, w))

@@ -50,6 +50,9 @@ ZvAPI_FUNC(int) _ZvMem_FailPending(void);
 /* Object creation (memory is not cleared). */
 ZvAPI_FUNC(ZvObject *) ZvObject_Init(ZvObject *, ZvTypeObject *);
 ZvAPI_FUNC(ZvVarObject *) ZvObject_InitVar(ZvVarObject *, ZvTypeObject *, int);
+/* ZvObject_Init for memory known to be there, inline: the type and a
+ * reference count of one (for the free lists of the hottest types). */
+#define _ZvObject_INIT(op, tp) ((op)->ob_type = (tp), (op)->ob_refcnt = 1)
 ZvAPI_FUNC(ZvObject *) _ZvObject_New(ZvTypeObject *);
 ZvAPI_FUNC(ZvVarObject *) _ZvObject_NewVar(ZvTypeObject *, int);
 ZvAPI_FUNC(void) _ZvObject_Del(ZvObject *);
