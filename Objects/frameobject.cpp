@@ -111,24 +111,29 @@ ZvFrameObject *ZvFrame_New(ZvThreadState *tstate, ZvCodeObject *code, ZvObject *
     return _ZvFrame_NewUnchecked(tstate, code, globals, locals);
 }
 
-ZvFrameObject *_ZvFrame_NewUnchecked(ZvThreadState *tstate, ZvCodeObject *code,
-                                     ZvObject *globals, ZvObject *locals)
+namespace {
+
+/* Empties the first n slots; most frames have a handful, which stores
+ * clear faster than a call. */
+inline void clear_slots(ZvObject **p, int n)
 {
-    ZvFrameObject *back = tstate->frame;
-    ZvObject *builtins = frame_builtins(back, globals);
-    if (builtins == nullptr) return nullptr;
-
-    int ncells = ZvTuple_GET_SIZE(code->co_cellvars);
-    int nfrees = ZvTuple_GET_SIZE(code->co_freevars);
-    /* Each term is at most ZV_CODE_MAX_SLOTS (checked when the code was
-     * made), so the sum cannot overflow. */
-    int extras = code->co_stacksize + code->co_nlocals + ncells + nfrees;
-    ZvFrameObject *f = frame_alloc(extras);
-    if (f == nullptr) {
-        Zv_DECREF(builtins);
-        return nullptr;
+    switch (n) {
+    case 4: p[3] = nullptr; [[fallthrough]];
+    case 3: p[2] = nullptr; [[fallthrough]];
+    case 2: p[1] = nullptr; [[fallthrough]];
+    case 1: p[0] = nullptr; [[fallthrough]];
+    case 0: return;
+    default: memset(p, 0, (size_t)n * sizeof *p);
     }
+}
 
+/* Fills in a frame taken from frame_alloc for code: every field but the
+ * reference count, from references the caller passes in (builtins) or
+ * takes here. */
+inline void frame_init(ZvFrameObject *f, ZvThreadState *tstate, ZvFrameObject *back,
+                       ZvCodeObject *code, ZvObject *builtins, ZvObject *globals, int ncells,
+                       int nfrees)
+{
     Zv_XINCREF(back);
     f->f_back = back;
     Zv_INCREF(code);
@@ -149,10 +154,30 @@ ZvFrameObject *_ZvFrame_NewUnchecked(ZvThreadState *tstate, ZvCodeObject *code,
     f->f_nfreevars = nfrees;
     f->f_stacksize = code->co_stacksize;
     /* The value stack is not cleared: nothing reads above the stack top. */
-    for (ZvObject **p = f->f_localsplus, **end = p + (extras - code->co_stacksize); p < end; p++)
-        *p = nullptr;
-    f->f_valuestack = f->f_localsplus + (extras - code->co_stacksize);
+    int nslots = code->co_nlocals + ncells + nfrees;
+    clear_slots(f->f_localsplus, nslots);
+    f->f_valuestack = f->f_localsplus + nslots;
     f->f_stacktop = f->f_valuestack;
+}
+
+/* The general case of _ZvFrame_NewUnchecked. */
+ZvFrameObject *new_frame(ZvThreadState *tstate, ZvCodeObject *code, ZvObject *globals,
+                         ZvObject *locals)
+{
+    ZvFrameObject *back = tstate->frame;
+    ZvObject *builtins = frame_builtins(back, globals);
+    if (builtins == nullptr) return nullptr;
+
+    int ncells = ZvTuple_GET_SIZE(code->co_cellvars);
+    int nfrees = ZvTuple_GET_SIZE(code->co_freevars);
+    /* Each term is at most ZV_CODE_MAX_SLOTS (checked when the code was
+     * made), so the sum cannot overflow. */
+    ZvFrameObject *f = frame_alloc(code->co_stacksize + code->co_nlocals + ncells + nfrees);
+    if (f == nullptr) {
+        Zv_DECREF(builtins);
+        return nullptr;
+    }
+    frame_init(f, tstate, back, code, builtins, globals, ncells, nfrees);
 
     const int both = CO_NEWLOCALS | CO_OPTIMIZED;
     if ((code->co_flags & both) == CO_NEWLOCALS) {
@@ -165,6 +190,31 @@ ZvFrameObject *_ZvFrame_NewUnchecked(ZvThreadState *tstate, ZvCodeObject *code,
         f->f_locals = locals != nullptr ? locals : globals;
         Zv_INCREF(f->f_locals);
     }
+    _ZvObject_GC_TRACK(f);
+    return f;
+}
+
+} // namespace
+
+ZvFrameObject *_ZvFrame_NewUnchecked(ZvThreadState *tstate, ZvCodeObject *code,
+                                     ZvObject *globals, ZvObject *locals)
+{
+    /* Most frames are a function's, called from code with the same
+     * globals, and a recycled frame is big enough: no dictionary to look
+     * in, nothing to allocate. */
+    ZvFrameObject *back = tstate->frame;
+    ZvFrameObject *f = free_list;
+    const int both = CO_NEWLOCALS | CO_OPTIMIZED;
+    if (f == nullptr || back == nullptr || back->f_globals != globals ||
+        (code->co_flags & both) != both || ZvTuple_GET_SIZE(code->co_cellvars) != 0 ||
+        ZvTuple_GET_SIZE(code->co_freevars) != 0 ||
+        Zv_SIZE(f) < code->co_stacksize + code->co_nlocals)
+        return new_frame(tstate, code, globals, locals);
+    free_list = f->f_back;
+    --numfree;
+    f->ob_refcnt = 1;
+    Zv_INCREF(back->f_builtins);
+    frame_init(f, tstate, back, code, back->f_builtins, globals, 0, 0);
     _ZvObject_GC_TRACK(f);
     return f;
 }
