@@ -581,14 +581,15 @@ static ZvObject *complex_from_string(ZvTypeObject *type, ZvObject *v)
 /* --- construction ------------------------------------------------------------ */
 
 /* A number argument of complex() as a complex: a complex as it is, any
- * other number through float(). */
+ * other number through its type's float conversion (the caller has made
+ * sure there is one), whose answer must be a float. */
 [[nodiscard]] static bool complex_argument(ZvObject *o, ZvComplex *out)
 {
     if (ZvComplex_Check(o)) {
         *out = cval_of(o);
         return true;
     }
-    Ref f(ZvNumber_Float(o));
+    Ref f(Zv_TYPE(o)->tp_as_number->nb_float(o));
     if (!f) return false;
     if (!ZvFloat_Check(f.get())) {
         ZvErr_SetString(ZvExc_TypeError, "float(r) didn't return a float");

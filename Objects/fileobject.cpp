@@ -463,6 +463,8 @@ ZvObject *file_read(ZvObject *self, ZvObject *args)
     long requested = -1;
     if (f->f_fp == nullptr) return err_closed();
     if (!ZvArg_ParseTuple(args, "|l:read", &requested)) return nullptr;
+    /* Converting the size may have run user code that closed the file. */
+    if (f->f_fp == nullptr) return err_closed();
     /* A size is a limit, not the first allocation: the buffer follows the
      * file's size, so read(2**31 - 1) of a short file stays small. */
     int64_t limit = requested < 0 ? INT64_MAX : requested;
@@ -509,6 +511,7 @@ ZvObject *file_readline(ZvObject *self, ZvObject *args)
     int n = -1;
     if (f->f_fp == nullptr) return err_closed();
     if (!ZvArg_ParseTuple(args, "|i:readline", &n)) return nullptr;
+    if (f->f_fp == nullptr) return err_closed();
     if (n == 0) return ZvString_FromString("");
     return get_line(f, n < 0 ? 0 : n);
 }
@@ -519,6 +522,7 @@ ZvObject *file_readlines(ZvObject *self, ZvObject *args)
     long sizehint = 0;
     if (f->f_fp == nullptr) return err_closed();
     if (!ZvArg_ParseTuple(args, "|l:readlines", &sizehint)) return nullptr;
+    if (f->f_fp == nullptr) return err_closed();
     zv::Ref list(ZvList_New(0));
     if (!list) return nullptr;
     int64_t total = 0;
@@ -893,8 +897,11 @@ int file_init(ZvObject *self, ZvObject *args, ZvObject *kwds)
         return -1;
     ZvObject *name_obj;
     int ret = -1;
+    /* Converting the arguments may have run user code that opened this
+     * same object again: its stream is closed before it is replaced. */
     if (ZvArg_ParseTupleAndKeywords(args, kwds, "O|si:file", kwlist, &name_obj, &mode,
                                     &bufsize) &&
+        (f->f_fp == nullptr || zv::Ref(file_close(self, nullptr))) &&
         fill_file_fields(f, nullptr, name_obj, mode, fclose) && open_the_file(f, name, mode)) {
         ZvFile_SetBufSize(self, bufsize);
         ret = 0;

@@ -196,36 +196,19 @@ int unsigned_digits(char *buf, unsigned long long u, int base, bool upper)
     return n;
 }
 
-/* The integer conversions of a value that is not a long: its int value
- * through __int__, which may also give a long (a large float does), and
- * then goes to the long formatter.  *text receives the long's string. */
-[[nodiscard]] int format_int(char *buf, int flags, int prec, char type, ZvObject *v, Ref *text,
-               const char **pbuf)
+/* The integer conversions of a value that is not a long: its machine
+ * integer value (through __int__ for other types).  A value that has none,
+ * or only one too large for a machine integer, cannot be formatted. */
+[[nodiscard]] int format_int(char *buf, int flags, int prec, char type, ZvObject *v)
 {
-    Ref io;
-    if (ZvInt_Check(v)) {
-        io = Ref::borrow(v);
-    } else {
-        ZvNumberMethods *nb = Zv_TYPE(v)->tp_as_number;
-        if (nb != nullptr && nb->nb_int != nullptr && !ZvString_Check(v)) io.reset(nb->nb_int(v));
-        if (!io || (!ZvInt_Check(io.get()) && !ZvLong_Check(io.get()))) {
-            ZvErr_SetString(ZvExc_TypeError, "int argument required");
-            return -1;
-        }
+    long long x = ZvInt_AsLong(v);
+    if (x == -1 && ZvErr_Occurred()) {
+        ZvErr_SetString(ZvExc_TypeError, "int argument required");
+        return -1;
     }
-    if (ZvLong_Check(io.get())) {
-        char *lbuf;
-        int len;
-        text->reset(_ZvString_FormatLong(io.get(), flags, prec, type, &lbuf, &len));
-        if (!*text) return -1;
-        *pbuf = lbuf;
-        return len;
-    }
-    long long x = ZvInt_AS_LONG(io.get());
     /* "u" of a negative value is "d"; the others show a sign and the
      * magnitude, as the printf of an unsigned conversion cannot. */
     if (x < 0 && type == 'u') type = 'd';
-    *pbuf = buf;
     return format_int_value(buf, flags, prec, type, x);
 }
 
@@ -503,7 +486,7 @@ ZvObject *ZvString_Format(ZvObject *format, ZvObject *args)
                 text.reset(_ZvString_FormatLong(v, flags, prec, c, &lbuf, &len));
                 if (!text) return nullptr;
                 pbuf = lbuf;
-            } else if ((len = format_int(formatbuf, flags, prec, c, v, &text, &pbuf)) < 0) {
+            } else if ((len = format_int(formatbuf, flags, prec, c, v)) < 0) {
                 return nullptr;
             }
             numeric = true;
