@@ -49,8 +49,8 @@ struct ZvIntBlock {
 static ZvIntBlock *block_list = nullptr;
 static ZvIntObject *free_list = nullptr;
 
-#define NSMALLNEGINTS 5
-#define NSMALLPOSINTS 100
+#define NSMALLNEGINTS _ZvInt_NSMALLNEG
+#define NSMALLPOSINTS _ZvInt_NSMALLPOS
 static ZvIntObject *small_ints[NSMALLNEGINTS + NSMALLPOSINTS];
 
 /* The link of a free record lives in ob_type; everything else of the

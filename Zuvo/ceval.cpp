@@ -195,25 +195,58 @@ inline bool ticker_expired()
  * the result is then NULL, with no error set). */
 enum class Arith { Add, Sub, Mul, Mod, FloorDiv, TrueDiv, ClassicDiv };
 
-inline ZvObject *int_arith(Arith op, int32_t a, int32_t b)
+/* A result goes into an operand that only the value stack holds (a
+ * temporary: its count is one, so no one else can see it change) rather
+ * than into a new object; small ints stay the shared ones.  The operand
+ * gains the reference the caller's release of it takes back. */
+inline ZvObject *reuse_operand(ZvObject *o)
 {
-    int32_t r;
+    Zv_INCREF(o);
+    return o;
+}
+
+inline ZvObject *int_result(int32_t r, ZvObject *v, ZvObject *w)
+{
+    if (!_ZvInt_IS_SMALL(r)) {
+        ZvObject *t = v->ob_refcnt == 1 ? v : w->ob_refcnt == 1 ? w : nullptr;
+        if (t != nullptr) {
+            ((ZvIntObject *)t)->ob_ival = r;
+            return reuse_operand(t);
+        }
+    }
+    return ZvInt_FromLong(r);
+}
+
+inline ZvObject *float_result(double r, ZvObject *v, ZvObject *w)
+{
+    ZvObject *t = ZvFloat_CheckExact(v) && v->ob_refcnt == 1   ? v
+                  : ZvFloat_CheckExact(w) && w->ob_refcnt == 1 ? w
+                                                               : nullptr;
+    if (t == nullptr) return ZvFloat_FromDouble(r);
+    ((ZvFloatObject *)t)->ob_fval = r;
+    return reuse_operand(t);
+}
+
+/* v and w are exact ints. */
+inline ZvObject *int_arith(Arith op, ZvObject *v, ZvObject *w)
+{
+    int32_t a = ZvInt_AS_LONG(v), b = ZvInt_AS_LONG(w), r;
     switch (op) {
     case Arith::Add:
         if (__builtin_add_overflow(a, b, &r)) return nullptr;
-        return ZvInt_FromLong(r);
+        return int_result(r, v, w);
     case Arith::Sub:
         if (__builtin_sub_overflow(a, b, &r)) return nullptr;
-        return ZvInt_FromLong(r);
+        return int_result(r, v, w);
     case Arith::Mul:
         if (__builtin_mul_overflow(a, b, &r)) return nullptr;
-        return ZvInt_FromLong(r);
+        return int_result(r, v, w);
     case Arith::Mod:
         /* The remainder takes the divisor's sign. */
         if (b == 0 || (a == INT32_MIN && b == -1)) return nullptr;
         r = a % b;
         if (r != 0 && ((r ^ b) < 0)) r += b;
-        return ZvInt_FromLong(r);
+        return int_result(r, v, w);
     case Arith::ClassicDiv:
         if (Zv_DivisionWarningFlag) return nullptr; /* it warns */
         [[fallthrough]];
@@ -221,7 +254,7 @@ inline ZvObject *int_arith(Arith op, int32_t a, int32_t b)
         if (b == 0 || (a == INT32_MIN && b == -1)) return nullptr;
         r = a / b;
         if (a % b != 0 && ((a ^ b) < 0)) r--;
-        return ZvInt_FromLong(r);
+        return int_result(r, v, w);
     default:
         return nullptr;
     }
@@ -229,8 +262,7 @@ inline ZvObject *int_arith(Arith op, int32_t a, int32_t b)
 
 inline ZvObject *arith_fast(Arith op, ZvObject *v, ZvObject *w)
 {
-    if (ZvInt_CheckExact(v) && ZvInt_CheckExact(w))
-        return int_arith(op, ZvInt_AS_LONG(v), ZvInt_AS_LONG(w));
+    if (ZvInt_CheckExact(v) && ZvInt_CheckExact(w)) return int_arith(op, v, w);
     double a, b;
     if (ZvFloat_CheckExact(v))
         a = ZvFloat_AS_DOUBLE(v);
@@ -245,19 +277,18 @@ inline ZvObject *arith_fast(Arith op, ZvObject *v, ZvObject *w)
     else
         return nullptr;
     switch (op) {
-    case Arith::Add: return ZvFloat_FromDouble(a + b);
-    case Arith::Sub: return ZvFloat_FromDouble(a - b);
-    case Arith::Mul: return ZvFloat_FromDouble(a * b);
+    case Arith::Add: return float_result(a + b, v, w);
+    case Arith::Sub: return float_result(a - b, v, w);
+    case Arith::Mul: return float_result(a * b, v, w);
     case Arith::ClassicDiv:
         if (Zv_DivisionWarningFlag >= 2) return nullptr;
         [[fallthrough]];
     case Arith::TrueDiv:
         if (b == 0.0) return nullptr;
-        return ZvFloat_FromDouble(a / b);
+        return float_result(a / b, v, w);
     default: return nullptr;
     }
 }
-
 
 /* COMPARE_OP of two exact ints for the ordering and identity codes. */
 inline bool int_compare(int op, ZvObject *v, ZvObject *w)

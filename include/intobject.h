@@ -11,7 +11,7 @@ ZV_BEGIN_DECLS
 
 typedef struct {
     ZvObject_HEAD
-    int32_t ob_ival; /* never changes after creation */
+    int32_t ob_ival; /* never changes while another reference can see it */
 } ZvIntObject;
 
 ZvAPI_DATA(ZvTypeObject) ZvInt_Type;
@@ -21,6 +21,10 @@ ZvAPI_DATA(ZvTypeObject) ZvInt_Type;
 #define ZvInt_AS_LONG(op) (((ZvIntObject *)(op))->ob_ival)
 
 /* Values -5..99 are shared objects; others come from the int free list. */
+#define _ZvInt_NSMALLNEG 5
+#define _ZvInt_NSMALLPOS 100
+#define _ZvInt_IS_SMALL(v) \
+    ((uint32_t)(v) + _ZvInt_NSMALLNEG < (uint32_t)(_ZvInt_NSMALLNEG + _ZvInt_NSMALLPOS))
 ZvAPI_FUNC(ZvObject *) ZvInt_FromLong(int32_t);
 /* Parses text in base 0 (prefix decides) or 2..36; a value out of the int
  * range yields a long.  *pend (when given) receives the end of the text. */
