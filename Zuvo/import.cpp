@@ -302,7 +302,8 @@ extern "C" {
 
 ZvObject *ZvImport_GetModuleDict(void)
 {
-    ZvInterpreterState *interp = ZvThreadState_GET()->interp;
+    /* Called before start-up this is a fatal error, not a crash. */
+    ZvInterpreterState *interp = ZvThreadState_Get()->interp;
     if (interp->modules == nullptr) Zv_FatalError("ZvImport_GetModuleDict: no module dictionary!");
     return interp->modules;
 }
@@ -326,6 +327,10 @@ ZvObject *ZvImport_ImportModuleEx(const char *name, ZvObject *globals, ZvObject 
                                   ZvObject *fromlist)
 {
     (void)locals;
+    if (name == nullptr) {
+        ZvErr_BadInternalCall();
+        return nullptr;
+    }
     lock_import();
     ZvObject *result = import_module_ex(name, globals, fromlist);
     if (unlock_import() < 0) {
@@ -338,6 +343,10 @@ ZvObject *ZvImport_ImportModuleEx(const char *name, ZvObject *globals, ZvObject 
 
 ZvObject *ZvImport_Import(ZvObject *module_name)
 {
+    if (module_name == nullptr) {
+        ZvErr_BadInternalCall();
+        return nullptr;
+    }
     Ref globals = Ref::borrow(ZvEval_GetGlobals());
     Ref builtins;
     if (globals) {
@@ -386,6 +395,12 @@ ZvObject *ZvImport_ExecCodeModule(const char *name, ZvObject *co)
 
 ZvObject *ZvImport_ExecCodeModuleEx(const char *name, ZvObject *co, const char *pathname)
 {
+    /* Checked first: a refused call must not leave an empty module in
+     * sys.modules under the name. */
+    if (co == nullptr || !ZvCode_Check(co)) {
+        ZvErr_BadInternalCall();
+        return nullptr;
+    }
     Ref m = Ref::borrow(ZvImport_AddModule(name));
     if (!m) return nullptr;
     Ref d = Ref::borrow(ZvModule_GetDict(m.get()));
@@ -395,15 +410,10 @@ ZvObject *ZvImport_ExecCodeModuleEx(const char *name, ZvObject *co, const char *
     Ref file;
     if (pathname != nullptr) {
         file.reset(ZvString_FromString(pathname));
-    } else if (co != nullptr && ZvCode_Check(co)) {
+    } else {
         file = Ref::borrow(((ZvCodeObject *)co)->co_filename);
     }
     if (!file || ZvDict_SetItemString(d.get(), "__file__", file.get()) != 0) ZvErr_Clear();
-
-    if (co == nullptr || !ZvCode_Check(co)) {
-        ZvErr_BadInternalCall();
-        return nullptr;
-    }
     Ref result(ZvEval_EvalCode((ZvCodeObject *)co, d.get(), d.get()));
     if (!result) {
         remove_module(name);

@@ -230,6 +230,10 @@ int zv::imp::init_builtin(const char *name)
 
 extern "C" int ZvImport_ImportFrozenModule(const char *name)
 {
+    if (name == nullptr) {
+        ZvErr_BadInternalCall();
+        return -1;
+    }
     const _frozen *p = find_frozen(name);
     if (p == nullptr) return 0;
     if (p->code == nullptr) {
