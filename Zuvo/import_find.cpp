@@ -70,11 +70,11 @@ namespace {
 _inittab builtin_table[] = {
     {"marshal", ZvMarshal_Init},
     {"imp", zv::imp::initimp},
-    {"gc", initgc},
     {"__main__", nullptr},
     {"__builtin__", nullptr},
     {"sys", nullptr},
     {"exceptions", nullptr},
+    {"gc", initgc},
     {nullptr, nullptr},
 };
 /* Whether ZvImport_Inittab was allocated here (by an append) and so may be

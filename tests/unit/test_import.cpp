@@ -433,6 +433,8 @@ print imp.lock_held()
               "src src t_cmp pk True\n");
     EXPECT_EQ(run("import imp\nimp.load_source('t_src', TMP + '/elsewhere/none.zv')\n"),
               "!IOError: [Errno 2] No such file or directory\n");
+    EXPECT_EQ(run("import imp\nimp.load_source('t_src', TMP + '/elsewhere/src.zv', 5)\n"),
+              "!TypeError: load_source() argument 3 must be file, not int\n");
     // A module whose code gives up the import lock makes its import fail.
     write("t_unlock.zv", "import imp\nimp.release_lock()\n");
     EXPECT_EQ(run("import t_unlock\n"), "!RuntimeError: not holding the import lock\n");
