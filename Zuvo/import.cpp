@@ -192,7 +192,7 @@ ZvObject *load_next(ZvObject *mod, ZvObject *altmod, const char **p_name, std::s
         ZvErr_SetString(ZvExc_ValueError, "Empty module name");
         return nullptr;
     }
-    if (buf.size() + len + 1 >= MAXPATHLEN) {
+    if (buf.size() + (buf.empty() ? 0 : 1) + len >= MAXPATHLEN) {
         ZvErr_SetString(ZvExc_ValueError, "Module name too long");
         return nullptr;
     }

@@ -207,6 +207,10 @@ TEST_F(ImportTest, ModulesPackagesAndFromLists)
     EXPECT_EQ(run("__import__('')\n"), "!ValueError: Empty module name\n");
     EXPECT_EQ(run("__import__('t_mod..x')\n"), "!ValueError: Empty module name\n");
     EXPECT_EQ(run("__import__('a' * 1025)\n"), "!ValueError: Module name too long\n");
+    // A name of 1023 characters fits; one of 1024 does not.
+    EXPECT_EQ(run("__import__('a' * 1023)\n"),
+              "!ImportError: No module named " + std::string(200, 'a') + "\n");
+    EXPECT_EQ(run("__import__('a' * 1024)\n"), "!ValueError: Module name too long\n");
     EXPECT_EQ(run("__import__('t_pkg.nothere.x')\n"), "!ImportError: No module named nothere.x\n");
     EXPECT_EQ(run("__import__('t_pkg', None, None, [1])\n"),
               "!TypeError: Item in ``from list'' not a string\n");
