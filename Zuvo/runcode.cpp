@@ -21,6 +21,9 @@ namespace {
  * of range would index past the grammar's tables). */
 bool parse_args_ok(const void *input, int start)
 {
+    /* Before Zv_Initialize (or after Zv_Finalize) this is the fatal "no
+     * current thread", not a crash somewhere inside the compiler. */
+    (void)ZvThreadState_Get();
     if (input != nullptr && start >= NT_OFFSET && start < NT_OFFSET + _ZvParser_Grammar.g_ndfas)
         return true;
     ZvErr_BadInternalCall();

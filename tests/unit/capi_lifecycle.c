@@ -9,6 +9,8 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 static int failures = 0;
 
@@ -74,6 +76,34 @@ static void check_added_modules(void)
                              "    need(0)\n") == 0);
     Zv_DebugFlag = debug;
 }
+
+/* Calls that need a running runtime, made without one: each ends the
+ * process with the fatal error about the missing thread, never a crash. */
+static void compile_something(void) { (void)Zv_CompileString("1", "f", Zv_eval_input); }
+static void run_something(void) { (void)ZvRun_SimpleString("x = 1\n"); }
+static void import_something(void) { (void)ZvImport_ImportModule("sys"); }
+
+static int dies_without_runtime(void (*call)(void))
+{
+    static const char expected[] = "Fatal Zuvo error: ZvThreadState_Get: no current thread\n";
+    char out[256];
+    int fds[2], status = 0;
+    ssize_t n;
+    pid_t pid;
+    if (pipe(fds) != 0) return 0;
+    pid = fork();
+    if (pid == 0) {
+        dup2(fds[1], 2);
+        call();
+        _exit(0);
+    }
+    close(fds[1]);
+    n = read(fds[0], out, sizeof out - 1);
+    close(fds[0]);
+    waitpid(pid, &status, 0);
+    out[n > 0 ? n : 0] = '\0';
+    return WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT && strcmp(out, expected) == 0;
+}
 /* What start-up must have built, and a little work with it. */
 static void check_running_runtime(void)
 {
@@ -108,6 +138,9 @@ int main(void)
 
     CHECK(!Zv_IsInitialized());
     Zv_Finalize(); /* harmless before start-up */
+    CHECK(dies_without_runtime(compile_something));
+    CHECK(dies_without_runtime(run_something));
+    CHECK(dies_without_runtime(import_something));
 
     {
         struct _inittab more[] = {{"failing", initfailing}, {NULL, NULL}};
@@ -159,6 +192,7 @@ int main(void)
     CHECK(module_inits == 2); /* the stored copy went with the runtime */
     Zv_Finalize();
     CHECK(!Zv_IsInitialized());
+    CHECK(dies_without_runtime(compile_something)); /* nor after shut-down */
 
     printf("%d passed, %d failed\n", failures ? 0 : 1, failures ? 1 : 0);
     return failures != 0;
