@@ -98,10 +98,11 @@ ZvObject *get_parent(ZvObject *globals, std::string &buf)
 {
     buf.clear();
     if (globals == nullptr || !ZvDict_Check(globals)) return Zv_None;
-    ZvObject *modname = ZvDict_GetItemString(globals, "__name__");
-    if (modname == nullptr || !ZvString_Check(modname)) return Zv_None;
-    const char *text = ZvString_AS_STRING(modname);
-    size_t len = (size_t)ZvString_GET_SIZE(modname);
+    /* Held: the lookup of __path__ below may run a key's __eq__. */
+    Ref modname = Ref::borrow(ZvDict_GetItemString(globals, "__name__"));
+    if (!modname || !ZvString_Check(modname.get())) return Zv_None;
+    const char *text = ZvString_AS_STRING(modname.get());
+    size_t len = (size_t)ZvString_GET_SIZE(modname.get());
     if (ZvDict_GetItemString(globals, "__path__") == nullptr) {
         const char *lastdot = strrchr(text, '.');
         if (lastdot == nullptr) return Zv_None;

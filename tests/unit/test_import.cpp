@@ -226,6 +226,17 @@ TEST_F(ImportTest, RelativeNamesNeedTheirPackage)
                   "exec 'import t_top' in g\n"
                   "print g['t_top'].__name__, 'ghost.t_top' in sys.modules\n"),
               "t_top False\n");
+    // The importer's name stays alive while a hostile key of its globals
+    // deletes it from under the lookup of __path__.
+    EXPECT_EQ(run("g = {'__name__': ''.join(['ghost', '.mod'])}\n"
+                  "class Evil:\n"
+                  "    def __hash__(self): return hash('__path__')\n"
+                  "    def __eq__(self, other):\n"
+                  "        g.pop('__name__', None)\n"
+                  "        return False\n"
+                  "g[Evil()] = 1\n"
+                  "print __import__('t_top', g).__name__\n"),
+              "t_top\n");
 }
 
 TEST_F(ImportTest, TheBytecodeCache)
