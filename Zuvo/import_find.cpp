@@ -198,11 +198,16 @@ ZvObject *_ZvImport_FindExtension(const char *name, const char *filename)
     if (extensions == nullptr) return nullptr;
     Ref dict = Ref::borrow(ZvDict_GetItemString(extensions, filename));
     if (!dict) return nullptr;
-    ZvObject *mod = ZvImport_AddModule(name);
-    if (mod == nullptr) return nullptr;
-    if (ZvDict_Update(ZvModule_GetDict(mod), dict.get()) < 0) return nullptr;
+    /* Held: the values the copy replaces may have finalizers that take the
+     * module out of sys.modules; what is returned is what is there now. */
+    Ref mod = Ref::borrow(ZvImport_AddModule(name));
+    if (!mod) return nullptr;
+    if (ZvDict_Update(ZvModule_GetDict(mod.get()), dict.get()) < 0) return nullptr;
     trace(1, "import %s # previously loaded (%s)\n", name, filename);
-    return mod;
+    ZvObject *now = ZvDict_GetItemString(ZvImport_GetModuleDict(), name);
+    if (now == nullptr)
+        ZvErr_Format(ZvExc_ImportError, "Loaded module %.200s not found in sys.modules", name);
+    return now;
 }
 
 } // extern "C"

@@ -429,6 +429,22 @@ print imp.lock_held()
     // start-up (init_builtin restores them from it); __main__ is not.
     EXPECT_EQ(run("import imp\nimp.init_builtin('__main__')\n"),
               "!ImportError: Cannot re-init internal module __main__\n");
+    // Restoring a built-in from its stored copy replaces values whose
+    // finalizer may drop the module: the import fails, nothing is freed
+    // under it, and the next import works.
+    EXPECT_EQ(run("import imp, marshal\n"
+                  "class Evil:\n"
+                  "    def __del__(self):\n"
+                  "        sys.modules.pop('marshal', None)\n"
+                  "        globals().pop('marshal', None)\n"
+                  "marshal.dumps = Evil()\n"
+                  "try:\n"
+                  "    imp.init_builtin('marshal')\n"
+                  "except ImportError, e:\n"
+                  "    print e\n"
+                  "import marshal\n"
+                  "print repr(marshal.dumps(1))\n"),
+              "Loaded module marshal not found in sys.modules\n'i\\x01\\x00\\x00\\x00'\n");
     EXPECT_EQ(run("import imp\nimp.load_module('x', None, 'p', ('', 'w', 1))\n"),
               "!ValueError: invalid file open mode w\n");
     EXPECT_EQ(run("import imp\nimp.load_module('x', None, 'p', ('.zv', 'r', 1))\n"),
