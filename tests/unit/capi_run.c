@@ -140,6 +140,20 @@ static void check_strings_and_errors(void)
     if (st != NULL) ZvSymtable_Free(st);
     CHECK(Zv_SymtableString("def (:\n", "<st>", Zv_file_input) == NULL);
     ZvErr_Clear();
+
+    /* The newline a trailing-comma print owes goes to the stream whose
+     * flag reset just replaced sys.stdout (and dropped it). */
+    CHECK(ZvRun_SimpleString("class Swapper:\n"
+                             "    softspace = 0\n"
+                             "    def write(self, s):\n"
+                             "        sink.write(s)\n"
+                             "    def __setattr__(self, name, value):\n"
+                             "        if name == 'softspace' and not value and self.softspace:\n"
+                             "            sys.stdout = sys.__stdout__\n"
+                             "        self.__dict__[name] = value\n"
+                             "sys.stdout = Swapper()\n"
+                             "print 'swapped',\n") == 0);
+    CHECK(strcmp(take_sink(), "swapped\n") == 0);
 }
 
 static void check_bytecode_scripts(void)
