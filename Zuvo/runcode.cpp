@@ -121,6 +121,10 @@ extern "C" {
 
 void ZvParser_SetError(perrdetail *err)
 {
+    if (err == nullptr) {
+        ZvErr_BadInternalCall();
+        return;
+    }
     zv::Ref location(Zv_BuildValue("(ziiz)", err->filename, err->lineno, err->offset, err->text));
     if (err->text != nullptr) {
         ZvObject_Free(err->text);

@@ -319,6 +319,8 @@ static void check_misuse(void)
     CHECK(Zv_SymtableString("1", "f", 12345) == NULL && raised_system_error());
     CHECK(ZvParser_SimpleParseString(NULL, Zv_file_input) == NULL && raised_system_error());
     CHECK(ZvParser_SimpleParseFile(NULL, "f", Zv_file_input) == NULL && raised_system_error());
+    ZvParser_SetError(NULL);
+    CHECK(raised_system_error());
     co = Zv_CompileString("1", NULL, Zv_eval_input); /* no file name: "???" */
     CHECK(co != NULL && strcmp(ZvString_AsString(((ZvCodeObject *)co)->co_filename), "???") == 0);
     CHECK(ZvCode_Addr2Line(NULL, 0) == -1 && raised_system_error());
