@@ -99,6 +99,8 @@ const _frozen *ZvImport_FrozenModules = frozen_table;
 
 int ZvImport_ExtendInittab(_inittab *newtab)
 {
+    /* Called before start-up: there is no error indicator to set yet. */
+    if (newtab == nullptr) return -1;
     size_t n = 0, add = 0;
     while (ZvImport_Inittab[n].name != nullptr) n++;
     while (newtab[add].name != nullptr) add++;
@@ -115,6 +117,7 @@ int ZvImport_ExtendInittab(_inittab *newtab)
 
 int ZvImport_AppendInittab(const char *name, void (*initfunc)(void))
 {
+    if (name == nullptr) return -1; /* it would end the table, adding nothing */
     _inittab entry[2] = {{name, initfunc}, {nullptr, nullptr}};
     return ZvImport_ExtendInittab(entry);
 }

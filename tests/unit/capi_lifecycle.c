@@ -146,6 +146,8 @@ int main(void)
         struct _inittab more[] = {{"failing", initfailing}, {NULL, NULL}};
         CHECK(ZvImport_AppendInittab("embedded", initembedded) == 0);
         CHECK(ZvImport_ExtendInittab(more) == 0);
+        CHECK(ZvImport_AppendInittab(NULL, initembedded) == -1);
+        CHECK(ZvImport_ExtendInittab(NULL) == -1);
         for (i = 0; ZvImport_Inittab[i].name != NULL; i++) {
         }
         CHECK(i > 3 && strcmp(ZvImport_Inittab[i - 3].name, "gc") == 0 &&
