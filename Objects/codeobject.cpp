@@ -198,6 +198,10 @@ ZvCodeObject *ZvCode_New(int argcount, int nlocals, int stacksize, int flags, Zv
  * past the int range. */
 int ZvCode_Addr2Line(ZvCodeObject *co, int addr)
 {
+    if (co == nullptr || !ZvCode_Check(co)) {
+        ZvErr_BadInternalCall();
+        return -1;
+    }
     auto *p = (const unsigned char *)ZvString_AS_STRING(co->co_lnotab);
     int size = ZvString_GET_SIZE(co->co_lnotab) / 2;
     int64_t line = co->co_firstlineno;

@@ -714,7 +714,7 @@ ZvTypeObject ZvFrame_Type = {
 void _ZvFrame_Init(void)
 {
     if (builtin_object == nullptr) builtin_object = ZvString_InternFromString("__builtins__");
-    if (builtin_object == nullptr) Zv_FatalError("_ZvFrame_Init: can't intern \"__builtins__\"");
+    if (builtin_object == nullptr) Zv_FatalError("Zv_Initialize: can't init frames");
 }
 
 void ZvFrame_Fini(void)

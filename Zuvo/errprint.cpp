@@ -159,6 +159,10 @@ void print_error_text(int &err, ZvObject *f, int offset, std::string text)
  * exceptions), str() of anything else (string exceptions). */
 void print_exception_name(int &err, ZvObject *exception, ZvObject *f)
 {
+    if (exception == nullptr) { /* an embedder's call without an error */
+        put(err, "<unknown>", f);
+        return;
+    }
     if (!ZvClass_Check(exception)) {
         if (err == 0) err = ZvFile_WriteObject(exception, f, Zv_PRINT_RAW);
         return;

@@ -134,7 +134,7 @@ ZvObject *load_with(ZvObject *args, const char *format, const char *mode, file_l
 {
     const char *name, *pathname;
     ZvObject *fob = nullptr;
-    if (!ZvArg_ParseTuple(args, format, &name, &pathname, &fob)) return nullptr;
+    if (!ZvArg_ParseTuple(args, format, &name, &pathname, &ZvFile_Type, &fob)) return nullptr;
     bool opened;
     FILE *fp = open_for_load(pathname, fob, mode, &opened);
     if (fp == nullptr) return nullptr;
@@ -145,19 +145,21 @@ ZvObject *load_with(ZvObject *args, const char *format, const char *mode, file_l
 
 ZvObject *imp_load_source(ZvObject *, ZvObject *args)
 {
-    return load_with(args, "ss|O:load_source", "r", load_source_module);
+    return load_with(args, "ss|O!:load_source", "r", load_source_module);
 }
 
 ZvObject *imp_load_compiled(ZvObject *, ZvObject *args)
 {
-    return load_with(args, "ss|O:load_compiled", "rb", load_compiled_module);
+    return load_with(args, "ss|O!:load_compiled", "rb", load_compiled_module);
 }
 
 ZvObject *imp_load_dynamic(ZvObject *, ZvObject *args)
 {
     const char *name, *pathname;
     ZvObject *fob = nullptr;
-    if (!ZvArg_ParseTuple(args, "ss|O:load_dynamic", &name, &pathname, &fob)) return nullptr;
+    if (!ZvArg_ParseTuple(args, "ss|O!:load_dynamic", &name, &pathname, &ZvFile_Type,
+                          &fob))
+        return nullptr;
     FILE *fp = nullptr;
     if (fob != nullptr) {
         bool opened;

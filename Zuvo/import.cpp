@@ -98,10 +98,11 @@ ZvObject *get_parent(ZvObject *globals, std::string &buf)
 {
     buf.clear();
     if (globals == nullptr || !ZvDict_Check(globals)) return Zv_None;
-    ZvObject *modname = ZvDict_GetItemString(globals, "__name__");
-    if (modname == nullptr || !ZvString_Check(modname)) return Zv_None;
-    const char *text = ZvString_AS_STRING(modname);
-    size_t len = (size_t)ZvString_GET_SIZE(modname);
+    /* Held: the lookup of __path__ below may run a key's __eq__. */
+    Ref modname = Ref::borrow(ZvDict_GetItemString(globals, "__name__"));
+    if (!modname || !ZvString_Check(modname.get())) return Zv_None;
+    const char *text = ZvString_AS_STRING(modname.get());
+    size_t len = (size_t)ZvString_GET_SIZE(modname.get());
     if (ZvDict_GetItemString(globals, "__path__") == nullptr) {
         const char *lastdot = strrchr(text, '.');
         if (lastdot == nullptr) return Zv_None;
@@ -192,7 +193,7 @@ ZvObject *load_next(ZvObject *mod, ZvObject *altmod, const char **p_name, std::s
         ZvErr_SetString(ZvExc_ValueError, "Empty module name");
         return nullptr;
     }
-    if (buf.size() + len + 1 >= MAXPATHLEN) {
+    if (buf.size() + (buf.empty() ? 0 : 1) + len >= MAXPATHLEN) {
         ZvErr_SetString(ZvExc_ValueError, "Module name too long");
         return nullptr;
     }
@@ -302,7 +303,8 @@ extern "C" {
 
 ZvObject *ZvImport_GetModuleDict(void)
 {
-    ZvInterpreterState *interp = ZvThreadState_GET()->interp;
+    /* Called before start-up this is a fatal error, not a crash. */
+    ZvInterpreterState *interp = ZvThreadState_Get()->interp;
     if (interp->modules == nullptr) Zv_FatalError("ZvImport_GetModuleDict: no module dictionary!");
     return interp->modules;
 }
@@ -326,6 +328,10 @@ ZvObject *ZvImport_ImportModuleEx(const char *name, ZvObject *globals, ZvObject 
                                   ZvObject *fromlist)
 {
     (void)locals;
+    if (name == nullptr) {
+        ZvErr_BadInternalCall();
+        return nullptr;
+    }
     lock_import();
     ZvObject *result = import_module_ex(name, globals, fromlist);
     if (unlock_import() < 0) {
@@ -338,6 +344,10 @@ ZvObject *ZvImport_ImportModuleEx(const char *name, ZvObject *globals, ZvObject 
 
 ZvObject *ZvImport_Import(ZvObject *module_name)
 {
+    if (module_name == nullptr) {
+        ZvErr_BadInternalCall();
+        return nullptr;
+    }
     Ref globals = Ref::borrow(ZvEval_GetGlobals());
     Ref builtins;
     if (globals) {
@@ -386,6 +396,12 @@ ZvObject *ZvImport_ExecCodeModule(const char *name, ZvObject *co)
 
 ZvObject *ZvImport_ExecCodeModuleEx(const char *name, ZvObject *co, const char *pathname)
 {
+    /* Checked first: a refused call must not leave an empty module in
+     * sys.modules under the name. */
+    if (co == nullptr || !ZvCode_Check(co)) {
+        ZvErr_BadInternalCall();
+        return nullptr;
+    }
     Ref m = Ref::borrow(ZvImport_AddModule(name));
     if (!m) return nullptr;
     Ref d = Ref::borrow(ZvModule_GetDict(m.get()));
@@ -395,15 +411,10 @@ ZvObject *ZvImport_ExecCodeModuleEx(const char *name, ZvObject *co, const char *
     Ref file;
     if (pathname != nullptr) {
         file.reset(ZvString_FromString(pathname));
-    } else if (co != nullptr && ZvCode_Check(co)) {
+    } else {
         file = Ref::borrow(((ZvCodeObject *)co)->co_filename);
     }
     if (!file || ZvDict_SetItemString(d.get(), "__file__", file.get()) != 0) ZvErr_Clear();
-
-    if (co == nullptr || !ZvCode_Check(co)) {
-        ZvErr_BadInternalCall();
-        return nullptr;
-    }
     Ref result(ZvEval_EvalCode((ZvCodeObject *)co, d.get(), d.get()));
     if (!result) {
         remove_module(name);

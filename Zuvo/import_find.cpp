@@ -70,11 +70,11 @@ namespace {
 _inittab builtin_table[] = {
     {"marshal", ZvMarshal_Init},
     {"imp", zv::imp::initimp},
-    {"gc", initgc},
     {"__main__", nullptr},
     {"__builtin__", nullptr},
     {"sys", nullptr},
     {"exceptions", nullptr},
+    {"gc", initgc},
     {nullptr, nullptr},
 };
 /* Whether ZvImport_Inittab was allocated here (by an append) and so may be
@@ -99,6 +99,8 @@ const _frozen *ZvImport_FrozenModules = frozen_table;
 
 int ZvImport_ExtendInittab(_inittab *newtab)
 {
+    /* Called before start-up: there is no error indicator to set yet. */
+    if (newtab == nullptr) return -1;
     size_t n = 0, add = 0;
     while (ZvImport_Inittab[n].name != nullptr) n++;
     while (newtab[add].name != nullptr) add++;
@@ -115,6 +117,7 @@ int ZvImport_ExtendInittab(_inittab *newtab)
 
 int ZvImport_AppendInittab(const char *name, void (*initfunc)(void))
 {
+    if (name == nullptr) return -1; /* it would end the table, adding nothing */
     _inittab entry[2] = {{name, initfunc}, {nullptr, nullptr}};
     return ZvImport_ExtendInittab(entry);
 }
@@ -198,11 +201,16 @@ ZvObject *_ZvImport_FindExtension(const char *name, const char *filename)
     if (extensions == nullptr) return nullptr;
     Ref dict = Ref::borrow(ZvDict_GetItemString(extensions, filename));
     if (!dict) return nullptr;
-    ZvObject *mod = ZvImport_AddModule(name);
-    if (mod == nullptr) return nullptr;
-    if (ZvDict_Update(ZvModule_GetDict(mod), dict.get()) < 0) return nullptr;
+    /* Held: the values the copy replaces may have finalizers that take the
+     * module out of sys.modules; what is returned is what is there now. */
+    Ref mod = Ref::borrow(ZvImport_AddModule(name));
+    if (!mod) return nullptr;
+    if (ZvDict_Update(ZvModule_GetDict(mod.get()), dict.get()) < 0) return nullptr;
     trace(1, "import %s # previously loaded (%s)\n", name, filename);
-    return mod;
+    ZvObject *now = ZvDict_GetItemString(ZvImport_GetModuleDict(), name);
+    if (now == nullptr)
+        ZvErr_Format(ZvExc_ImportError, "Loaded module %.200s not found in sys.modules", name);
+    return now;
 }
 
 } // extern "C"
@@ -230,6 +238,10 @@ int zv::imp::init_builtin(const char *name)
 
 extern "C" int ZvImport_ImportFrozenModule(const char *name)
 {
+    if (name == nullptr) {
+        ZvErr_BadInternalCall();
+        return -1;
+    }
     const _frozen *p = find_frozen(name);
     if (p == nullptr) return 0;
     if (p->code == nullptr) {

@@ -117,17 +117,18 @@ int delete_pass(ZvObject *modules, bool only_unused)
 
 void clear_sys(ZvObject *modules)
 {
-    ZvObject *sys = ZvDict_GetItemString(modules, "sys");
-    if (sys == nullptr || !ZvModule_Check(sys)) return;
-    ZvObject *dict = ZvModule_GetDict(sys);
+    /* Held: the values replaced below may have finalizers. */
+    Ref sys = Ref::borrow(ZvDict_GetItemString(modules, "sys"));
+    if (!sys || !ZvModule_Check(sys.get())) return;
+    Ref dict = Ref::borrow(ZvModule_GetDict(sys.get()));
     for (const char *const *p = sys_deletes; *p != nullptr; p++) {
         trace(1, "# clear sys.%s\n", *p);
-        if (ZvDict_SetItemString(dict, *p, Zv_None) < 0) ZvErr_Clear();
+        if (ZvDict_SetItemString(dict.get(), *p, Zv_None) < 0) ZvErr_Clear();
     }
     for (const char *const *p = sys_files; *p != nullptr; p += 2) {
         trace(1, "# restore sys.%s\n", p[0]);
-        ZvObject *v = ZvDict_GetItemString(dict, p[1]);
-        if (ZvDict_SetItemString(dict, p[0], v != nullptr ? v : Zv_None) < 0) ZvErr_Clear();
+        ZvObject *v = ZvDict_GetItemString(dict.get(), p[1]);
+        if (ZvDict_SetItemString(dict.get(), p[0], v != nullptr ? v : Zv_None) < 0) ZvErr_Clear();
     }
 }
 

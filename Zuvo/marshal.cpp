@@ -802,19 +802,48 @@ ZvObject *ZvMarshal_ReadLastObjectFromFile(FILE *fp)
 
 namespace {
 
-/* File objects arrive with the file type; until then no object passes
- * for one, and dump() and load() refuse every argument. */
-bool is_file(ZvObject *) { return false; }
+/* The stream of an open file object; NULL with ValueError once closed. */
+FILE *open_stream(ZvObject *f)
+{
+    FILE *fp = ZvFile_AsFile(f);
+    if (fp == nullptr) ZvErr_SetString(ZvExc_ValueError, "I/O operation on closed file");
+    return fp;
+}
+
+/* A stream that failed under a read or write reports it (stdio keeps the
+ * failure, not the exception): data lost must not pass for data written. */
+bool stream_failed(FILE *fp)
+{
+    if (!ferror(fp)) return false;
+    clearerr(fp);
+    ZvErr_SetFromErrno(ZvExc_IOError);
+    return true;
+}
 
 ZvObject *marshal_dump(ZvObject *, ZvObject *args)
 {
     ZvObject *x, *f;
     int version = Zv_MARSHAL_VERSION;
     if (!ZvArg_ParseTuple(args, "OO|i:dump", &x, &f, &version)) return nullptr;
-    if (!is_file(f)) {
+    if (!ZvFile_Check(f)) {
         ZvErr_SetString(ZvExc_TypeError, "marshal.dump() 2nd arg must be file");
         return nullptr;
     }
+    WFile wf;
+    wf.fp = open_stream(f);
+    if (wf.fp == nullptr) return nullptr;
+    clearerr(wf.fp); /* only this call's failures count below */
+    if (version > 0) {
+        wf.strings = ZvDict_New();
+        if (wf.strings == nullptr) return nullptr;
+    }
+    w_object(x, &wf);
+    Zv_XDECREF(wf.strings);
+    if (wf.error != WFERR_OK) {
+        set_write_error(wf.error);
+        return nullptr;
+    }
+    if (stream_failed(wf.fp)) return nullptr;
     Zv_RETURN_NONE;
 }
 
@@ -822,11 +851,16 @@ ZvObject *marshal_load(ZvObject *, ZvObject *args)
 {
     ZvObject *f;
     if (!ZvArg_ParseTuple(args, "O:load", &f)) return nullptr;
-    if (!is_file(f)) {
+    if (!ZvFile_Check(f)) {
         ZvErr_SetString(ZvExc_TypeError, "marshal.load() arg must be file");
         return nullptr;
     }
-    Zv_RETURN_NONE;
+    FILE *fp = open_stream(f);
+    if (fp == nullptr) return nullptr;
+    ZvObject *v = ZvMarshal_ReadObjectFromFile(fp);
+    if (v == nullptr && !ZvErr_Occurred() && !stream_failed(fp))
+        ZvErr_SetString(ZvExc_TypeError, "NULL object in marshal data");
+    return v;
 }
 
 ZvObject *marshal_dumps(ZvObject *, ZvObject *args)

@@ -16,6 +16,29 @@
 
 namespace {
 
+/* What an embedder hands the parser: NULL text or stream, or a start
+ * symbol the grammar does not have, is the caller's mistake (a symbol out
+ * of range would index past the grammar's tables). */
+bool parse_args_ok(const void *input, int start)
+{
+    /* Before Zv_Initialize (or after Zv_Finalize) this is the fatal "no
+     * current thread", not a crash somewhere inside the compiler. */
+    (void)ZvThreadState_Get();
+    if (input != nullptr && start >= NT_OFFSET && start < NT_OFFSET + _ZvParser_Grammar.g_ndfas)
+        return true;
+    ZvErr_BadInternalCall();
+    return false;
+}
+
+/* Only the three top-level symbols make a tree the compiler can take. */
+bool compile_args_ok(const void *input, int start)
+{
+    if (start == Zv_single_input || start == Zv_file_input || start == Zv_eval_input)
+        return parse_args_ok(input, start);
+    ZvErr_BadInternalCall();
+    return false;
+}
+
 int parser_flags(ZvCompilerFlags *flags)
 {
     return (flags != nullptr && (flags->cf_flags & ZvCF_DONT_IMPLY_DEDENT))
@@ -98,6 +121,10 @@ extern "C" {
 
 void ZvParser_SetError(perrdetail *err)
 {
+    if (err == nullptr) {
+        ZvErr_BadInternalCall();
+        return;
+    }
     zv::Ref location(Zv_BuildValue("(ziiz)", err->filename, err->lineno, err->offset, err->text));
     if (err->text != nullptr) {
         ZvObject_Free(err->text);
@@ -123,6 +150,7 @@ void ZvParser_SetError(perrdetail *err)
 node *ZvParser_SimpleParseStringFlagsFilename(const char *str, const char *filename, int start,
                                               int flags)
 {
+    if (!parse_args_ok(str, start)) return nullptr;
     perrdetail err;
     node *n = ZvParser_ParseStringFlagsFilename(str, filename, &_ZvParser_Grammar, start, &err,
                                                 flags);
@@ -137,6 +165,7 @@ node *ZvParser_SimpleParseStringFlags(const char *str, int start, int flags)
 
 node *ZvParser_SimpleParseFileFlags(FILE *fp, const char *filename, int start, int flags)
 {
+    if (!parse_args_ok(fp, start)) return nullptr;
     perrdetail err;
     node *n = ZvParser_ParseFileFlags(fp, filename, &_ZvParser_Grammar, start, nullptr, nullptr,
                                       &err, flags);
@@ -147,6 +176,7 @@ node *ZvParser_SimpleParseFileFlags(FILE *fp, const char *filename, int start, i
 ZvObject *ZvRun_StringFlags(const char *str, int start, ZvObject *globals, ZvObject *locals,
                             ZvCompilerFlags *flags)
 {
+    if (!compile_args_ok(str, start)) return nullptr;
     node *n = ZvParser_SimpleParseStringFlags(str, start, parser_flags(flags));
     if (n == nullptr) return nullptr;
     return run_tree(n, "<string>", globals, locals, flags);
@@ -155,6 +185,10 @@ ZvObject *ZvRun_StringFlags(const char *str, int start, ZvObject *globals, ZvObj
 ZvObject *ZvRun_FileExFlags(FILE *fp, const char *filename, int start, ZvObject *globals,
                             ZvObject *locals, int closeit, ZvCompilerFlags *flags)
 {
+    if (!compile_args_ok(fp, start)) {
+        if (fp != nullptr && closeit) fclose(fp);
+        return nullptr;
+    }
     node *n = ZvParser_SimpleParseFileFlags(fp, filename, start, parser_flags(flags));
     if (closeit) fclose(fp);
     if (n == nullptr) return nullptr;
@@ -164,6 +198,7 @@ ZvObject *ZvRun_FileExFlags(FILE *fp, const char *filename, int start, ZvObject 
 ZvObject *Zv_CompileStringFlags(const char *str, const char *filename, int start,
                                 ZvCompilerFlags *flags)
 {
+    if (!compile_args_ok(str, start)) return nullptr;
     node *n = ZvParser_SimpleParseStringFlagsFilename(str, filename, start, parser_flags(flags));
     if (n == nullptr) return nullptr;
     ZvObject *co = ZvNode_CompileFlags(n, filename, flags);
@@ -263,12 +298,21 @@ void default_prompt(const char *name, const char *text)
     if (!v || ZvSys_SetObject(name, v.get()) < 0) ZvErr_Clear();
 }
 
+/* A top-level run handed no stream: reported like any failure there. */
+int refuse_top_level()
+{
+    ZvErr_BadInternalCall();
+    ZvErr_Print();
+    return -1;
+}
+
 } // namespace
 
 extern "C" {
 
 struct symtable *Zv_SymtableString(const char *str, const char *filename, int start)
 {
+    if (!compile_args_ok(str, start)) return nullptr;
     node *n = ZvParser_SimpleParseStringFlagsFilename(str, filename, start, 0);
     if (n == nullptr) return nullptr;
     struct symtable *st = ZvNode_CompileSymtable(n, filename);
@@ -286,6 +330,8 @@ int ZvRun_SimpleStringFlags(const char *command, ZvCompilerFlags *flags)
 
 int ZvRun_SimpleFileExFlags(FILE *fp, const char *filename, int closeit, ZvCompilerFlags *flags)
 {
+    if (fp == nullptr) return refuse_top_level();
+    if (filename == nullptr) filename = "???";
     zv::Ref m = main_module();
     if (!m) {
         if (closeit) fclose(fp);
@@ -314,6 +360,7 @@ int ZvRun_SimpleFileExFlags(FILE *fp, const char *filename, int closeit, ZvCompi
 
 int ZvRun_AnyFileExFlags(FILE *fp, const char *filename, int closeit, ZvCompilerFlags *flags)
 {
+    if (fp == nullptr) return refuse_top_level();
     if (filename == nullptr) filename = "???";
     if (!Zv_FdIsInteractive(fp, filename))
         return ZvRun_SimpleFileExFlags(fp, filename, closeit, flags);
@@ -324,6 +371,8 @@ int ZvRun_AnyFileExFlags(FILE *fp, const char *filename, int closeit, ZvCompiler
 
 int ZvRun_InteractiveLoopFlags(FILE *fp, const char *filename, ZvCompilerFlags *flags)
 {
+    /* Without a stream every statement would fail alike, for ever. */
+    if (fp == nullptr) return refuse_top_level();
     ZvCompilerFlags local = {0};
     if (flags == nullptr) flags = &local;
     default_prompt("ps1", ">>> ");
@@ -335,6 +384,7 @@ int ZvRun_InteractiveLoopFlags(FILE *fp, const char *filename, ZvCompilerFlags *
 
 int ZvRun_InteractiveOneFlags(FILE *fp, const char *filename, ZvCompilerFlags *flags)
 {
+    if (fp == nullptr) return refuse_top_level();
     zv::Ref ps1_hold, ps2_hold;
     const char *ps1 = prompt_text("ps1", ps1_hold);
     const char *ps2 = prompt_text("ps2", ps2_hold);

@@ -211,7 +211,7 @@ char *Zv_GetZuvoHome(void)
 
 int Zv_FdIsInteractive(FILE *fp, const char *filename)
 {
-    if (isatty(fileno(fp))) return 1;
+    if (fp != nullptr && isatty(fileno(fp))) return 1;
     if (!Zv_InteractiveFlag) return 0;
     return filename == nullptr || strcmp(filename, "<stdin>") == 0 || strcmp(filename, "???") == 0;
 }
@@ -316,9 +316,6 @@ void Zv_Finalize(void)
      * kept for the callers of earlier parses go first. */
     _ZvArg_Fini();
     (void)ZvGC_Collect();
-    ZvImport_Cleanup();
-    _ZvImport_Fini();
-
     ZvImport_Cleanup();
     _ZvImport_Fini();
 

@@ -27,6 +27,7 @@
  * reader has a busy flag of its own against re-entry. */
 #include "zuvo.h"
 #include "zvflags.h"
+#include "zvref.h"
 
 #include <atomic>
 #include <vector>
@@ -612,9 +613,11 @@ ZvObject *ZvEval_GetCallStats(ZvObject *)
 /* A print statement that ended with a comma owes sys.stdout a newline. */
 int Zv_FlushLine(void)
 {
-    ZvObject *f = ZvSys_GetObject("stdout");
-    if (f == nullptr || !ZvFile_SoftSpace(f, 0)) return 0;
-    return ZvFile_WriteString("\n", f);
+    /* Held: resetting the flag of a stream that is no file runs its code,
+     * which may replace sys.stdout and drop the last reference. */
+    zv::Ref f = zv::Ref::borrow(ZvSys_GetObject("stdout"));
+    if (!f || !ZvFile_SoftSpace(f.get(), 0)) return 0;
+    return ZvFile_WriteString("\n", f.get());
 }
 
 } // extern "C"

@@ -140,6 +140,20 @@ static void check_strings_and_errors(void)
     if (st != NULL) ZvSymtable_Free(st);
     CHECK(Zv_SymtableString("def (:\n", "<st>", Zv_file_input) == NULL);
     ZvErr_Clear();
+
+    /* The newline a trailing-comma print owes goes to the stream whose
+     * flag reset just replaced sys.stdout (and dropped it). */
+    CHECK(ZvRun_SimpleString("class Swapper:\n"
+                             "    softspace = 0\n"
+                             "    def write(self, s):\n"
+                             "        sink.write(s)\n"
+                             "    def __setattr__(self, name, value):\n"
+                             "        if name == 'softspace' and not value and self.softspace:\n"
+                             "            sys.stdout = sys.__stdout__\n"
+                             "        self.__dict__[name] = value\n"
+                             "sys.stdout = Swapper()\n"
+                             "print 'swapped',\n") == 0);
+    CHECK(strcmp(take_sink(), "swapped\n") == 0);
 }
 
 static void check_bytecode_scripts(void)
@@ -272,6 +286,62 @@ static void check_process_helpers(void)
     Zv_XDECREF(tb);
 }
 
+static int raised_system_error(void)
+{
+    int matched = ZvErr_ExceptionMatches(ZvExc_SystemError);
+    ZvErr_Clear();
+    return matched;
+}
+
+/* An embedder's mistakes (no text, no stream, a start symbol the grammar
+ * does not have, no code) are SystemErrors, printed by the top level. */
+static void check_misuse(void)
+{
+    static const char bad_call[] = "SystemError: bad argument to internal function\n";
+    ZvObject *d = main_dict(), *name = ZvString_FromString("nothing"), *co;
+    CHECK(ZvRun_SimpleString(NULL) == -1);
+    CHECK(strcmp(take_sink(), bad_call) == 0);
+    CHECK(ZvRun_AnyFileExFlags(NULL, NULL, 1, NULL) == -1);
+    CHECK(ZvRun_InteractiveLoop(NULL, "<stdin>") == -1); /* not a loop for ever */
+    CHECK(ZvRun_InteractiveOne(NULL, "<stdin>") == -1);
+    CHECK(ZvRun_SimpleFileExFlags(NULL, "x.zv", 0, NULL) == -1);
+    CHECK(strcmp(take_sink(), "SystemError: bad argument to internal function\n"
+                              "SystemError: bad argument to internal function\n"
+                              "SystemError: bad argument to internal function\n"
+                              "SystemError: bad argument to internal function\n") == 0);
+    CHECK(ZvRun_String(NULL, Zv_eval_input, d, d) == NULL && raised_system_error());
+    CHECK(ZvRun_String("1", 9999, d, d) == NULL && raised_system_error());
+    CHECK(ZvRun_String("1", Zv_eval_input + 3, d, d) == NULL && raised_system_error());
+    CHECK(ZvRun_FileExFlags(NULL, "f", Zv_file_input, d, d, 1, NULL) == NULL &&
+          raised_system_error());
+    CHECK(Zv_CompileString(NULL, "f", Zv_eval_input) == NULL && raised_system_error());
+    CHECK(Zv_CompileString("1", "f", -1) == NULL && raised_system_error());
+    CHECK(Zv_SymtableString("1", "f", 12345) == NULL && raised_system_error());
+    CHECK(ZvParser_SimpleParseString(NULL, Zv_file_input) == NULL && raised_system_error());
+    CHECK(ZvParser_SimpleParseFile(NULL, "f", Zv_file_input) == NULL && raised_system_error());
+    ZvParser_SetError(NULL);
+    CHECK(raised_system_error());
+    co = Zv_CompileString("1", NULL, Zv_eval_input); /* no file name: "???" */
+    CHECK(co != NULL && strcmp(ZvString_AsString(((ZvCodeObject *)co)->co_filename), "???") == 0);
+    CHECK(ZvCode_Addr2Line(NULL, 0) == -1 && raised_system_error());
+    Zv_XDECREF(co);
+    CHECK(!Zv_FdIsInteractive(NULL, "x.zv"));
+
+    CHECK(ZvImport_ImportModule(NULL) == NULL && raised_system_error());
+    CHECK(ZvImport_ImportModuleEx(NULL, NULL, NULL, NULL) == NULL && raised_system_error());
+    CHECK(ZvImport_Import(NULL) == NULL && raised_system_error());
+    CHECK(ZvImport_ImportFrozenModule(NULL) == -1 && raised_system_error());
+    CHECK(ZvImport_AddModule(NULL) == NULL && raised_system_error());
+    /* Refused code leaves no empty module behind. */
+    CHECK(ZvImport_ExecCodeModule("nothing", NULL) == NULL && raised_system_error());
+    CHECK(ZvImport_ExecCodeModuleEx("nothing", name, "p") == NULL && raised_system_error());
+    CHECK(ZvDict_GetItemString(ZvImport_GetModuleDict(), "nothing") == NULL);
+    Zv_XDECREF(name);
+
+    ZvErr_Display(NULL, NULL, NULL);
+    CHECK(strcmp(take_sink(), "<unknown>\n") == 0);
+}
+
 int main(void)
 {
     static char arg0[] = "zuvo", arg1[] = "-S", arg2[] = "-c",
@@ -295,6 +365,7 @@ int main(void)
     check_interactive();
     check_sub_interpreter();
     check_process_helpers();
+    check_misuse();
     Zv_Finalize();
 
     /* Zv_Main works on a copy: the list it was given is as it was. */

@@ -207,6 +207,10 @@ TEST_F(ImportTest, ModulesPackagesAndFromLists)
     EXPECT_EQ(run("__import__('')\n"), "!ValueError: Empty module name\n");
     EXPECT_EQ(run("__import__('t_mod..x')\n"), "!ValueError: Empty module name\n");
     EXPECT_EQ(run("__import__('a' * 1025)\n"), "!ValueError: Module name too long\n");
+    // A name of 1023 characters fits; one of 1024 does not.
+    EXPECT_EQ(run("__import__('a' * 1023)\n"),
+              "!ImportError: No module named " + std::string(200, 'a') + "\n");
+    EXPECT_EQ(run("__import__('a' * 1024)\n"), "!ValueError: Module name too long\n");
     EXPECT_EQ(run("__import__('t_pkg.nothere.x')\n"), "!ImportError: No module named nothere.x\n");
     EXPECT_EQ(run("__import__('t_pkg', None, None, [1])\n"),
               "!TypeError: Item in ``from list'' not a string\n");
@@ -222,6 +226,17 @@ TEST_F(ImportTest, RelativeNamesNeedTheirPackage)
                   "exec 'import t_top' in g\n"
                   "print g['t_top'].__name__, 'ghost.t_top' in sys.modules\n"),
               "t_top False\n");
+    // The importer's name stays alive while a hostile key of its globals
+    // deletes it from under the lookup of __path__.
+    EXPECT_EQ(run("g = {'__name__': ''.join(['ghost', '.mod'])}\n"
+                  "class Evil:\n"
+                  "    def __hash__(self): return hash('__path__')\n"
+                  "    def __eq__(self, other):\n"
+                  "        g.pop('__name__', None)\n"
+                  "        return False\n"
+                  "g[Evil()] = 1\n"
+                  "print __import__('t_top', g).__name__\n"),
+              "t_top\n");
 }
 
 TEST_F(ImportTest, TheBytecodeCache)
@@ -414,6 +429,22 @@ print imp.lock_held()
     // start-up (init_builtin restores them from it); __main__ is not.
     EXPECT_EQ(run("import imp\nimp.init_builtin('__main__')\n"),
               "!ImportError: Cannot re-init internal module __main__\n");
+    // Restoring a built-in from its stored copy replaces values whose
+    // finalizer may drop the module: the import fails, nothing is freed
+    // under it, and the next import works.
+    EXPECT_EQ(run("import imp, marshal\n"
+                  "class Evil:\n"
+                  "    def __del__(self):\n"
+                  "        sys.modules.pop('marshal', None)\n"
+                  "        globals().pop('marshal', None)\n"
+                  "marshal.dumps = Evil()\n"
+                  "try:\n"
+                  "    imp.init_builtin('marshal')\n"
+                  "except ImportError, e:\n"
+                  "    print e\n"
+                  "import marshal\n"
+                  "print repr(marshal.dumps(1))\n"),
+              "Loaded module marshal not found in sys.modules\n'i\\x01\\x00\\x00\\x00'\n");
     EXPECT_EQ(run("import imp\nimp.load_module('x', None, 'p', ('', 'w', 1))\n"),
               "!ValueError: invalid file open mode w\n");
     EXPECT_EQ(run("import imp\nimp.load_module('x', None, 'p', ('.zv', 'r', 1))\n"),
@@ -433,6 +464,8 @@ print imp.lock_held()
               "src src t_cmp pk True\n");
     EXPECT_EQ(run("import imp\nimp.load_source('t_src', TMP + '/elsewhere/none.zv')\n"),
               "!IOError: [Errno 2] No such file or directory\n");
+    EXPECT_EQ(run("import imp\nimp.load_source('t_src', TMP + '/elsewhere/src.zv', 5)\n"),
+              "!TypeError: load_source() argument 3 must be file, not int\n");
     // A module whose code gives up the import lock makes its import fail.
     write("t_unlock.zv", "import imp\nimp.release_lock()\n");
     EXPECT_EQ(run("import t_unlock\n"), "!RuntimeError: not holding the import lock\n");

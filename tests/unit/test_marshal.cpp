@@ -391,6 +391,41 @@ TEST_F(MarshalTest, ModuleAndRestrictedExecution)
         EXPECT_EQ(zv_error_of(b.exc).substr(0, strlen(b.message)), b.message) << b.func;
     }
 
+    // dump and load go through file objects: records follow one another,
+    // a lone null record and end of file raise, a closed file is refused
+    // and a write the stream refuses is an IOError, not a silent loss.
+    char fname[] = "<tmp>", wmode[] = "w+b", rmode[] = "rb";
+    Owned file(ZvFile_FromFile(tmpfile(), fname, wmode, fclose));
+    Owned big(long_of("-1099511627776")), one(zv_int(1));
+    Owned d1(zv_callattr(m, "dump", {value.get(), file.get()}));
+    Owned d2(zv_callattr(m, "dump", {big.get(), file.get(), zero.get()}));
+    EXPECT_EQ(d1.get(), Zv_None);
+    EXPECT_EQ(d2.get(), Zv_None);
+    fputc('0', ZvFile_AsFile(file));
+    rewind(ZvFile_AsFile(file));
+    Owned l1(zv_callattr(m, "load", {file.get()})), l2(zv_callattr(m, "load", {file.get()}));
+    EXPECT_EQ(zv_repr(l1), "('dup', 'dup')");
+    EXPECT_EQ(zv_repr(l2), "-1099511627776L");
+    for (const char *expected : {"NULL object in marshal data", "EOF read where object expected"}) {
+        Owned r(zv_callattr(m, "load", {file.get()}));
+        EXPECT_EQ(r.get(), nullptr);
+        EXPECT_EQ(zv_error_text(), expected);
+        ZvErr_Clear();
+    }
+    Owned dslice(zv_callattr(m, "dump", {slice.get(), file.get()}));
+    EXPECT_EQ(zv_error_of(ZvExc_ValueError), "unmarshallable object");
+    Owned closed(zv_callattr(file, "close", {}));
+    for (const char *func : {"dump", "load"}) {
+        Owned r(func[0] == 'd' ? zv_callattr(m, func, {one.get(), file.get()})
+                               : zv_callattr(m, func, {file.get()}));
+        EXPECT_EQ(r.get(), nullptr);
+        EXPECT_EQ(zv_error_of(ZvExc_ValueError), "I/O operation on closed file");
+    }
+    Owned unwritable(ZvFile_FromFile(fopen("/dev/null", "rb"), fname, rmode, fclose));
+    Owned unwritten(zv_callattr(m, "dump", {value.get(), unwritable.get()}));
+    EXPECT_EQ(unwritten.get(), nullptr);
+    EXPECT_TRUE(zv_raised(ZvExc_IOError));
+
     // Code objects cannot be loaded while a restricted frame runs.
     CodeFields fields;
     Owned co((ZvObject *)fields.make()), g(ZvDict_New());
