@@ -416,6 +416,12 @@ ZvObject *ZvEval_EvalFrame(ZvFrameObject *f)
     int instr_lb = 0, instr_ub = -1, instr_prev = -1;
     /* How many callers of the running frame wait in this same loop. */
     int inline_depth = 0;
+    /* Where each instruction is dispatched: to its handler, or (while a
+     * hook is set) to the trace check first.  Re-read at the periodic
+     * check, which setting a hook forces. */
+#if USE_COMPUTED_GOTOS
+    void *const *dispatch_table = nullptr;
+#endif
 
     ZvCodeObject *co = f->f_code;
     ZvObject **fastlocals = f->f_localsplus;
@@ -492,17 +498,23 @@ ZvObject *ZvEval_EvalFrame(ZvFrameObject *f)
 #if USE_COMPUTED_GOTOS
     /* Two tables from the one opcode list: `targets` enters an opcode at
      * its argument decoding, `bodies` after it (EXTENDED_ARG has decoded
-     * the wide argument itself). */
+     * the wide argument itself).  `trace_targets` sends every opcode to the
+     * trace check, which then enters it through `targets`. */
     static void *targets[256];
     static void *bodies[256];
+    static void *trace_targets[256];
     if (targets[0] == nullptr) {
-        for (int i = 0; i < 256; i++) targets[i] = bodies[i] = &&unknown_opcode;
+        for (int i = 0; i < 256; i++) {
+            targets[i] = bodies[i] = &&unknown_opcode;
+            trace_targets[i] = &&trace_check;
+        }
 #define ZV_SET_TARGET(name, num, kind, stack)                                 \
     targets[num] = &&L_##name;                                                \
     bodies[num] = &&B_##name;
         ZV_OPCODES(ZV_SET_TARGET)
 #undef ZV_SET_TARGET
     }
+    dispatch_table = tstate->use_tracing ? trace_targets : targets;
 #define TARGET(op)                                                            \
     L_##op:                                                                   \
     if constexpr (HAS_ARG(op)) oparg = NEXTARG();                             \
@@ -518,14 +530,12 @@ ZvObject *ZvEval_EvalFrame(ZvFrameObject *f)
     do {                                                                      \
         if (ticker_expired()) goto periodic;                                  \
         f->f_lasti = INSTR_OFFSET();                                          \
-        if (tstate->use_tracing) goto trace_check;                            \
-        goto *targets[opcode = *next_instr++];                                \
+        goto *dispatch_table[opcode = *next_instr++];                         \
     } while (0)
 #define FAST_DISPATCH()                                                       \
     do {                                                                      \
         f->f_lasti = INSTR_OFFSET();                                          \
-        if (tstate->use_tracing) goto trace_check;                            \
-        goto *targets[opcode = *next_instr++];                                \
+        goto *dispatch_table[opcode = *next_instr++];                         \
     } while (0)
 #else
 #define TARGET(op) case op:
@@ -1494,9 +1504,15 @@ periodic:
             goto error;
         }
     }
+#if USE_COMPUTED_GOTOS
+    dispatch_table = tstate->use_tracing ? trace_targets : targets;
+#endif
     goto fast_next_opcode;
 
 trace_check:
+    /* Entered before the instruction at f_lasti runs, its opcode perhaps
+     * already read. */
+    JUMPTO(f->f_lasti);
     if (tstate->c_tracefunc != nullptr && !tstate->tracing) {
         f->f_stacktop = stack_pointer;
         err = maybe_call_line_trace(tstate->c_tracefunc, tstate->c_traceobj, f, &instr_lb,

@@ -155,6 +155,15 @@ void clear_hook(ZvThreadState *ts, Zv_tracefunc *func, ZvObject **obj, Zv_tracef
     Zv_XDECREF(old);
 }
 
+/* Evaluation loops running on this thread dispatch through a table chosen
+ * by use_tracing; the periodic check, forced here, makes them choose
+ * again. */
+void hooks_changed(ZvThreadState *ts)
+{
+    ts->use_tracing = ts->c_tracefunc != nullptr || ts->c_profilefunc != nullptr;
+    __atomic_store_n(&_Zv_Ticker, 0, __ATOMIC_RELAXED);
+}
+
 } // namespace
 
 extern "C" {
@@ -576,7 +585,7 @@ void ZvEval_SetProfile(Zv_tracefunc func, ZvObject *arg)
     clear_hook(ts, &ts->c_profilefunc, &ts->c_profileobj, ts->c_tracefunc);
     ts->c_profilefunc = func;
     ts->c_profileobj = arg;
-    ts->use_tracing = func != nullptr || ts->c_tracefunc != nullptr;
+    hooks_changed(ts);
 }
 
 void ZvEval_SetTrace(Zv_tracefunc func, ZvObject *arg)
@@ -586,7 +595,7 @@ void ZvEval_SetTrace(Zv_tracefunc func, ZvObject *arg)
     clear_hook(ts, &ts->c_tracefunc, &ts->c_traceobj, ts->c_profilefunc);
     ts->c_tracefunc = func;
     ts->c_traceobj = arg;
-    ts->use_tracing = func != nullptr || ts->c_profilefunc != nullptr;
+    hooks_changed(ts);
 }
 
 /* Lets a debugger run code that is itself traced: the hooks are re-armed
