@@ -594,17 +594,21 @@ extern "C" {
 
 void ZvSys_SetArgv(int argc, char **argv)
 {
+    /* A missing vector or entry reads as an empty argument. */
+    auto arg_at = [&](int i) -> const char * {
+        return argc > 0 && argv != nullptr && argv[i] != nullptr ? argv[i] : "";
+    };
     zv::Ref av(ZvList_New(argc > 0 ? argc : 1));
     if (!av) Zv_FatalError("no mem for sys.argv");
     for (int i = 0; i < (argc > 0 ? argc : 1); i++) {
-        ZvObject *arg = ZvString_FromString(argc > 0 ? argv[i] : "");
+        ZvObject *arg = ZvString_FromString(arg_at(i));
         if (arg == nullptr) Zv_FatalError("no mem for sys.argv");
         ZvList_SET_ITEM(av.get(), i, arg);
     }
     if (ZvSys_SetObject("argv", av.get()) != 0) Zv_FatalError("can't assign sys.argv");
     ZvObject *path = ZvSys_GetObject("path");
     if (path == nullptr) return;
-    std::string dir = argc > 0 ? script_directory(argv[0]) : std::string();
+    std::string dir = argc > 0 ? script_directory(arg_at(0)) : std::string();
     zv::Ref entry(ZvString_FromStringAndSize(dir.data(), (int)dir.size()));
     if (!entry) Zv_FatalError("no mem for sys.path insertion");
     if (ZvList_Insert(path, 0, entry.get()) < 0) Zv_FatalError("sys.path.insert(0) failed");

@@ -136,6 +136,13 @@ TEST_F(SysTest, PathAndArgvFromStrings)
     ZvSys_SetArgv(0, nullptr);
     EXPECT_EQ(sys_repr("argv"), "['']");
     EXPECT_EQ(sys_repr("path"), "['', 'lib']");
+    /* A missing vector or entry counts as an empty argument. */
+    ZvSys_SetPath("lib");
+    ZvSys_SetArgv(2, nullptr);
+    EXPECT_EQ(sys_repr("argv"), "['', '']");
+    char *holes[] = {nullptr, (char *)"x"};
+    ZvSys_SetArgv(2, holes);
+    EXPECT_EQ(sys_repr("argv"), "['', 'x']");
     std::filesystem::remove_all(dir);
 }
 
