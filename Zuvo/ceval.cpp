@@ -380,7 +380,10 @@ inline bool float_compare(int op, double a, double b)
 
 inline bool int_fast_cmp_op(int op)
 {
-    return (op >= ZvCmp_LT && op <= ZvCmp_GE) || op == ZvCmp_IS || op == ZvCmp_IS_NOT;
+    constexpr unsigned mask = (1u << ZvCmp_LT) | (1u << ZvCmp_LE) | (1u << ZvCmp_EQ) |
+                              (1u << ZvCmp_NE) | (1u << ZvCmp_GT) | (1u << ZvCmp_GE) |
+                              (1u << ZvCmp_IS) | (1u << ZvCmp_IS_NOT);
+    return (unsigned)op < 32 && ((mask >> op) & 1u) != 0;
 }
 
 } // namespace
