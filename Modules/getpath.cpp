@@ -110,7 +110,9 @@ std::string find_program(const char *name)
     for (const char *p = path;; p++) {
         const char *end = strchr(p, ':');
         std::string dir = end != nullptr ? std::string(p, end) : std::string(p);
-        if (dir.empty()) dir = ".";
+        /* An empty entry is the current directory (appended: assigning "."
+         * trips a false -Wrestrict warning in g++ 12). */
+        if (dir.empty()) dir.push_back('.');
         std::string candidate = absolute(dir + "/" + name);
         if (is_executable_file(candidate)) return candidate;
         if (end == nullptr) return "";
