@@ -75,7 +75,12 @@ bool accept_coding_spec(tok_state *tok, const std::string &name)
         ZvErr_NoMemory();
         return false;
     }
-    if (!zv::encoding_passes_through(name)) tok->decoding_state = -1;
+    if (zv::encoding_passes_through(name)) return true;
+    // An encoding without a decoder is reported at the line declaring it,
+    // not at the first line it would have decoded.
+    std::string none;
+    if (!zv::decode_to_utf8(name, "", 0, none)) return false;
+    tok->decoding_state = -1;
     return true;
 }
 
@@ -274,7 +279,11 @@ int tok_nextc(tok_state *tok)
             if (tok->start == nullptr) tok->cur = tok->inp = tok->buf; // replace the line
             ok = tok->prompt != nullptr ? console_read_line(tok) : file_read_line(tok);
         }
-        if (ok) tok->lineno++;
+        // A file counts every read, the one that meets the end (or a
+        // decoding problem) included: an error found there belongs to the
+        // line after the last, and a bad first line is line 1, not 0.  The
+        // console counts only the lines it got.
+        if (ok || (tok->prompt == nullptr && tok->fp != nullptr)) tok->lineno++;
         if (tok->done != E_OK) {
             if (tok->prompt != nullptr) std::fputs("\n", stderr);
             tok->cur = tok->inp;

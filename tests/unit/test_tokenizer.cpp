@@ -187,7 +187,7 @@ TEST_F(Tokenizer, TripleQuotedStringSpansLinesOfFileInput)
     tok_state *tok = nullptr;
     std::vector<int> t = file_types("x = '''a\nb\nc'''\ny\n", nullptr, &tok);
     EXPECT_EQ(t, (std::vector<int>{NAME, EQUAL, STRING, NEWLINE, NAME, NEWLINE, ENDMARKER}));
-    EXPECT_EQ(tok->lineno, 4);
+    EXPECT_EQ(tok->lineno, 5); // four lines, and the read that met the end counts too
     ZvTokenizer_Free(tok);
 }
 
@@ -368,14 +368,25 @@ TEST_F(Tokenizer, FileInputEncodings)
     EXPECT_STREQ(tok->encoding, "latin1");
     ZvTokenizer_Free(tok);
 
+    // A decoding failure belongs to the line that was being read: the
+    // offending line, or the declaration naming an unknown encoding.
     int done;
-    t = file_types("# coding: ascii\nx = 1\ns = '\xe9'\n", &done);
+    t = file_types("# coding: ascii\nx = 1\ns = '\xe9'\n", &done, &tok);
     EXPECT_EQ(t.back(), ERRORTOKEN);
     EXPECT_EQ(done, E_DECODE);
+    EXPECT_EQ(tok->lineno, 3);
+    ZvTokenizer_Free(tok);
     EXPECT_TRUE(zv_raised(ZvExc_UnicodeDecodeError));
-
-    t = file_types("\xef\xbb\xbf# coding: latin-1\n", &done);
+    t = file_types("x = 1\n# coding: no-such-codec\ny = 2\n", &done, &tok);
     EXPECT_EQ(done, E_DECODE);
+    EXPECT_EQ(tok->lineno, 2);
+    ZvTokenizer_Free(tok);
+    EXPECT_TRUE(zv_raised(ZvExc_LookupError));
+
+    t = file_types("\xef\xbb\xbf# coding: latin-1\n", &done, &tok);
+    EXPECT_EQ(done, E_DECODE);
+    EXPECT_EQ(tok->lineno, 1);
+    ZvTokenizer_Free(tok);
     EXPECT_TRUE(zv_raised(ZvExc_SyntaxError));
 }
 
