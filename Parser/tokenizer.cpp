@@ -631,6 +631,7 @@ struct tok_state *ZvTokenizer_FromString(const char *str)
             }
         } else {
             tok->done = E_TOKEN;
+            tok->lineno = 1; // the bad bytes are on the first line, as for a file
         }
     }
     // A declaration on the first two lines.

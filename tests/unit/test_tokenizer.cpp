@@ -349,11 +349,17 @@ TEST_F(Tokenizer, ByteOrderMark)
 
     // An incomplete mark is an invalid token, for strings and files alike.
     for (const char *src : {"\xef\xbbx\n", "\xef", "\xefx"}) {
-        int done;
-        EXPECT_EQ(types(src, &done).back(), ERRORTOKEN);
+        int done, line;
+        tok = ZvTokenizer_FromString(src);
+        ASSERT_NE(tok, nullptr);
+        EXPECT_EQ(drain(tok, &done, &line).back().type, ERRORTOKEN);
+        ZvTokenizer_Free(tok);
         EXPECT_EQ(done, E_TOKEN);
-        EXPECT_EQ(file_types(src, &done).back(), ERRORTOKEN);
+        EXPECT_EQ(line, 1) << "reported on the first line";
+        EXPECT_EQ(file_types(src, &done, &tok).back(), ERRORTOKEN);
         EXPECT_EQ(done, E_TOKEN);
+        EXPECT_EQ(tok->lineno, 1);
+        ZvTokenizer_Free(tok);
     }
     int done;
     EXPECT_EQ(file_types("\xef\xbb\xbfx\n", &done),
