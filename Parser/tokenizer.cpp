@@ -465,6 +465,15 @@ int scan_number(tok_state *tok, int c)
     return NUMBER;
 }
 
+// A NUL byte in a string literal (only a file can hold one): a token's
+// text is a C string, so the literal would be cut short; it is no token.
+int nul_in_string(tok_state *tok)
+{
+    tok->done = E_TOKEN;
+    tok->cur = tok->inp;
+    return ERRORTOKEN;
+}
+
 // A string literal; `quote` (the opening quote) has been read.
 int scan_string(tok_state *tok, int quote)
 {
@@ -485,12 +494,16 @@ int scan_string(tok_state *tok, int quote)
             tok->cur = tok->inp;
             return ERRORTOKEN;
         }
+        if (c == '\0') return nul_in_string(tok);
         if (c == quote) {
             end_quote_size++;
             continue;
         }
         end_quote_size = 0;
-        if (c == '\\') c = tok_nextc(tok); // the escaped character never ends the string
+        if (c == '\\') { // the escaped character never ends the string
+            c = tok_nextc(tok);
+            if (c == '\0') return nul_in_string(tok);
+        }
         if (c == '\n') tok->cont_line = 1;
     }
     return STRING;

@@ -416,6 +416,13 @@ TEST_F(Tokenizer, BadBytesNeverCrash)
     int done;
     std::vector<int> t = file_types(std::string("x\0y\n", 4), &done);
     EXPECT_EQ(t, (std::vector<int>{NAME, OP, NAME, NEWLINE, ENDMARKER}));
+    // Inside a string literal (escaped or not) a NUL makes an invalid token:
+    // the literal's text could not hold it.
+    using namespace std::string_literals;
+    for (const std::string &s : {"x = 'a\0b'\n"s, "x = '''a\\\0'''\n"s, "r\"\0\"\n"s, "'\0'\n"s}) {
+        EXPECT_EQ(file_types(s, &done).back(), ERRORTOKEN);
+        EXPECT_EQ(done, E_TOKEN);
+    }
     // A string stops at its NUL.
     EXPECT_EQ(types(std::string("x\0y", 3)), (std::vector<int>{NAME, ENDMARKER}));
     // Every byte value, alone and after an opening quote (the non-ASCII
