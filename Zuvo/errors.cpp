@@ -16,9 +16,6 @@
 
 #include <errno.h>
 #include <stdio.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <string.h>
 
 #include "fileobject.h"
@@ -422,21 +419,12 @@ void ZvErr_SyntaxLocation(const char *filename, int lineno)
  * kept; NULL when there is no such file or line.  Lines are read in pieces
  * of at most 999 characters, so a long line costs no more memory; a piece
  * that does not end in a newline continues the same line.  Of the wanted
- * line the first piece is returned.  Only a regular file is read: a device
- * or a pipe named as the source (/dev/zero, a FIFO) could block or never
- * end, and holds no source line anyway. */
+ * line the first piece is returned.  Only a regular file is read.  */
 ZvObject *ZvErr_ProgramText(const char *filename, int lineno)
 {
     if (filename == nullptr || *filename == '\0' || lineno <= 0) return nullptr;
-    int fd = open(filename, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return nullptr;
-    struct stat sb;
-    FILE *fp = nullptr;
-    if (fstat(fd, &sb) == 0 && S_ISREG(sb.st_mode)) fp = fdopen(fd, "rb");
-    if (fp == nullptr) {
-        close(fd);
-        return nullptr;
-    }
+    FILE *fp = zv::open_source(filename);
+    if (fp == nullptr) return nullptr;
     char buf[1000];
     size_t n = zv::read_line(fp, lineno, buf, sizeof buf);
     fclose(fp);

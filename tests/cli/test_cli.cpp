@@ -204,6 +204,10 @@ TEST_F(Cli, ErrorsAndExitStatus)
         {"syntax error without a line", {"-S", "-c", "raise SyntaxError('m')"}, "", {}, 1, "",
          "Traceback (most recent call last):\n  File \"<string>\", line 1, in ?\nSyntaxError: "
          "m\n"},
+        {"no source lines from a device",
+         {"-S", "-c", "exec compile('x = 1\\n1/0', '/dev/zero', 'exec')"}, "", {}, 1, "",
+         "Traceback (most recent call last):\n  File \"<string>\", line 1, in ?\n  File "
+         "\"/dev/zero\", line 2, in ?\n" + kZeroDiv},
         {"module name unknown",
          {"-S", "-c", "class E(Exception): pass\ndel E.__module__\nraise E('x')"},
          "", {}, 1, "", "~\n<unknown>.E: x\n"},
