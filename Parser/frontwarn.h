@@ -17,7 +17,7 @@ namespace zv {
 
 // Sets SyntaxError with the message and the location (filename, lineno),
 // in the (message, (filename, lineno, offset, text)) form the error
-// reporting expects; offset and text are None.
+// reporting expects; offset is None, text the source line if readable.
 void front_syntax_error(const char *message, const char *filename, int lineno);
 
 } // namespace zv

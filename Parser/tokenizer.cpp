@@ -75,7 +75,12 @@ bool accept_coding_spec(tok_state *tok, const std::string &name)
         ZvErr_NoMemory();
         return false;
     }
-    if (!zv::encoding_passes_through(name)) tok->decoding_state = -1;
+    if (zv::encoding_passes_through(name)) return true;
+    // An encoding without a decoder is reported at the line declaring it,
+    // not at the first line it would have decoded.
+    std::string none;
+    if (!zv::decode_to_utf8(name, "", 0, none)) return false;
+    tok->decoding_state = -1;
     return true;
 }
 
@@ -274,7 +279,11 @@ int tok_nextc(tok_state *tok)
             if (tok->start == nullptr) tok->cur = tok->inp = tok->buf; // replace the line
             ok = tok->prompt != nullptr ? console_read_line(tok) : file_read_line(tok);
         }
-        if (ok) tok->lineno++;
+        // A file counts every read, the one that meets the end (or a
+        // decoding problem) included: an error found there belongs to the
+        // line after the last, and a bad first line is line 1, not 0.  The
+        // console counts only the lines it got.
+        if (ok || (tok->prompt == nullptr && tok->fp != nullptr)) tok->lineno++;
         if (tok->done != E_OK) {
             if (tok->prompt != nullptr) std::fputs("\n", stderr);
             tok->cur = tok->inp;
@@ -456,6 +465,15 @@ int scan_number(tok_state *tok, int c)
     return NUMBER;
 }
 
+// A NUL byte in a string literal (only a file can hold one): a token's
+// text is a C string, so the literal would be cut short; it is no token.
+int nul_in_string(tok_state *tok)
+{
+    tok->done = E_TOKEN;
+    tok->cur = tok->inp;
+    return ERRORTOKEN;
+}
+
 // A string literal; `quote` (the opening quote) has been read.
 int scan_string(tok_state *tok, int quote)
 {
@@ -476,12 +494,16 @@ int scan_string(tok_state *tok, int quote)
             tok->cur = tok->inp;
             return ERRORTOKEN;
         }
+        if (c == '\0') return nul_in_string(tok);
         if (c == quote) {
             end_quote_size++;
             continue;
         }
         end_quote_size = 0;
-        if (c == '\\') c = tok_nextc(tok); // the escaped character never ends the string
+        if (c == '\\') { // the escaped character never ends the string
+            c = tok_nextc(tok);
+            if (c == '\0') return nul_in_string(tok);
+        }
         if (c == '\n') tok->cont_line = 1;
     }
     return STRING;
@@ -622,6 +644,7 @@ struct tok_state *ZvTokenizer_FromString(const char *str)
             }
         } else {
             tok->done = E_TOKEN;
+            tok->lineno = 1; // the bad bytes are on the first line, as for a file
         }
     }
     // A declaration on the first two lines.

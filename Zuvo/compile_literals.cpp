@@ -54,6 +54,9 @@ ZvObject *number_value(Compiling *c, const char *s)
     char *end;
     int32_t x;
     if (s[0] == '0') {
+        // The tokenizer takes a hex prefix without digits for a number; the
+        // literal reads as its (empty) digits, 0, and is no float.
+        if ((s[1] == 'x' || s[1] == 'X') && s[2] == '\0') return ZvInt_FromLong(0);
         uint32_t u = ZvOS_strtoul(s, &end, 0);
         // An unsigned reading that a signed int cannot hold is a long.
         if (u > (uint32_t)INT32_MAX && errno == 0) return ZvLong_FromString(s, nullptr, 0);

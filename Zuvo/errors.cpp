@@ -419,11 +419,11 @@ void ZvErr_SyntaxLocation(const char *filename, int lineno)
  * kept; NULL when there is no such file or line.  Lines are read in pieces
  * of at most 999 characters, so a long line costs no more memory; a piece
  * that does not end in a newline continues the same line.  Of the wanted
- * line the first piece is returned. */
+ * line the first piece is returned.  Only a regular file is read.  */
 ZvObject *ZvErr_ProgramText(const char *filename, int lineno)
 {
     if (filename == nullptr || *filename == '\0' || lineno <= 0) return nullptr;
-    FILE *fp = fopen(filename, "rb");
+    FILE *fp = zv::open_source(filename);
     if (fp == nullptr) return nullptr;
     char buf[1000];
     size_t n = zv::read_line(fp, lineno, buf, sizeof buf);

@@ -101,12 +101,14 @@ bool string_attr(ZvObject *value, const char *name, std::string &out, bool &pres
     return true;
 }
 
-bool int_attr(ZvObject *value, const char *name, int &out, int if_none)
+/* An int attribute; None gives `*if_none`, or fails when that is null (a
+ * syntax error that carries no line is shown without a location). */
+bool int_attr(ZvObject *value, const char *name, int &out, const int *if_none)
 {
     zv::Ref v(ZvObject_GetAttrString(value, name));
     if (!v) return false;
-    if (v.get() == Zv_None) {
-        out = if_none;
+    if (v.get() == Zv_None && if_none != nullptr) {
+        out = *if_none;
         return true;
     }
     long n = ZvInt_AsLong(v.get());
@@ -123,8 +125,9 @@ bool parse_syntax_error(ZvObject *value, SyntaxParts &parts)
     bool has_filename = false;
     if (!string_attr(value, "filename", parts.filename, has_filename)) return false;
     if (!has_filename) parts.filename = "<string>";
-    if (!int_attr(value, "lineno", parts.lineno, 0)) return false;
-    if (!int_attr(value, "offset", parts.offset, -1)) return false;
+    if (!int_attr(value, "lineno", parts.lineno, nullptr)) return false;
+    const int no_offset = -1;
+    if (!int_attr(value, "offset", parts.offset, &no_offset)) return false;
     return string_attr(value, "text", parts.text, parts.has_text);
 }
 

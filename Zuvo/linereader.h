@@ -4,9 +4,26 @@
 #ifndef ZV_LINEREADER_H
 #define ZV_LINEREADER_H
 
+#include <fcntl.h>
 #include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace zv {
+
+/* Opens a source file for reading its lines, or NULL.  Only a regular file
+ * is opened: a device or a pipe named as the source (/dev/zero, a FIFO)
+ * could block the open or never end a line, and holds no source anyway. */
+inline FILE *open_source(const char *path)
+{
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat sb;
+    FILE *fp = nullptr;
+    if (fstat(fd, &sb) == 0 && S_ISREG(sb.st_mode)) fp = fdopen(fd, "rb");
+    if (fp == nullptr) close(fd);
+    return fp;
+}
 
 /* Reads one piece of a line into buf (at most size - 1 characters), with
  * universal newlines: "\r\n" and a lone "\r" become "\n".  Returns the

@@ -99,7 +99,7 @@ FILE *open_on_path(const char *filename, char *found)
         memcpy(found, dir, len);
         if (len > 0 && dir[len - 1] != '/') found[len++] = '/';
         memcpy(found + len, tail, taillen + 1);
-        FILE *fp = fopen(found, "rb");
+        FILE *fp = zv::open_source(found);
         if (fp != nullptr) return fp;
     }
     return nullptr;
@@ -116,7 +116,7 @@ int display_line(ZvObject *f, ZvTracebackObject *tb)
     }
     const char *filename = ZvString_AS_STRING(co->co_filename);
     char found[MAXPATHLEN];
-    FILE *fp = fopen(filename, "rb");
+    FILE *fp = zv::open_source(filename);
     if (fp == nullptr) {
         fp = open_on_path(filename, found);
         if (fp != nullptr) filename = found;

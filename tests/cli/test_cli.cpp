@@ -34,6 +34,9 @@ const std::pair<const char *, const char *> kScripts[] = {
     {"firstline_err.zv", "#!/some/where -x\nx = = 1\n"},
     {"tabs.zv", "if 1:\n\tx = 1\n        y = 2\nprint 'ran'\n"},
     {"mod.zv", "import sys\nprint 'mod', sys.argv\n"},
+    {"opencolon.zv", "x = 1\nif x:\n"},
+    {"globalparam.zv", "def f(x):\n    global x\n"},
+    {"bomdecl.zv", "\xef\xbb\xbf# coding: latin-1\nx = 1\n"},
 };
 
 std::string scratch;
@@ -190,6 +193,21 @@ TEST_F(Cli, ErrorsAndExitStatus)
         {"-tt tab error", {"-S", "-tt", "$DIR/tabs.zv"}, "", {}, 1, "",
          "~TabError: inconsistent use of tabs and spaces in indentation\n"},
         {"tabs pass without -tt", {"-S", "$DIR/tabs.zv"}, "", {}, 0, "ran\n", ""},
+        {"block missing at the end of a file", {"-S", "$DIR/opencolon.zv"}, "", {}, 1, "",
+         "  File \"$DIR/opencolon.zv\", line 3\n    \n    ^\nIndentationError: expected an "
+         "indented block\n"},
+        {"scope error shows its line", {"-S", "$DIR/globalparam.zv"}, "", {}, 1, "",
+         "  File \"$DIR/globalparam.zv\", line 2\n    global x\nSyntaxError: name 'x' is a "
+         "function parameter and declared global\n"},
+        {"encoding problem on line 1", {"-S", "$DIR/bomdecl.zv"}, "", {}, 1, "",
+         "~  File \"$DIR/bomdecl.zv\", line 1\n"},
+        {"syntax error without a line", {"-S", "-c", "raise SyntaxError('m')"}, "", {}, 1, "",
+         "Traceback (most recent call last):\n  File \"<string>\", line 1, in ?\nSyntaxError: "
+         "m\n"},
+        {"no source lines from a device",
+         {"-S", "-c", "exec compile('x = 1\\n1/0', '/dev/zero', 'exec')"}, "", {}, 1, "",
+         "Traceback (most recent call last):\n  File \"<string>\", line 1, in ?\n  File "
+         "\"/dev/zero\", line 2, in ?\n" + kZeroDiv},
         {"module name unknown",
          {"-S", "-c", "class E(Exception): pass\ndel E.__module__\nraise E('x')"},
          "", {}, 1, "", "~\n<unknown>.E: x\n"},
@@ -320,6 +338,8 @@ TEST_F(Cli, OptionsAndEnvironment)
          "still\n", "~" + kZeroDiv + ">>> >>> \n"},
         {"-i with a failing line", {"-S", "-i", "-c", "pass"}, "1/0\nprint 'next'\n", {}, 0,
          "next\n", "~" + kZeroDiv + ">>> >>> \n"},
+        {"-i compile error has no location", {"-S", "-i", "-c", "pass"}, "return\n", {}, 0, "",
+         ">>> SyntaxError: 'return' outside function\n>>> \n"},
         {"ZUVOINSPECT needs a terminal", {"-S", "-c", "print 1"}, "print 2\n",
          {{"ZUVOINSPECT", "1"}}, 0, "1\n", ""},
         {"ZUVOSTARTUP needs a terminal", {"-S"}, "print 2\n", {{"ZUVOSTARTUP", "$DIR/hello.zv"}},

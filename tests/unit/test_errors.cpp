@@ -291,6 +291,9 @@ TEST_F(ErrorsTest, ProgramTextReadsOneLineWithUniversalNewlines)
     EXPECT_EQ(program_text(f.path, 0), "<none>");
     EXPECT_EQ(program_text("/no/such/file.zv", 1), "<none>");
     EXPECT_EQ(ZvErr_ProgramText(nullptr, 1), nullptr);
+    // Devices and pipes are no source: /dev/zero would never end a line.
+    EXPECT_EQ(program_text("/dev/zero", 2), "<none>");
+    EXPECT_EQ(program_text("/tmp", 1), "<none>");
 
     TempFile empty("");
     EXPECT_EQ(program_text(empty.path, 1), "<none>");

@@ -329,6 +329,21 @@ TEST_F(Parser, FileInput)
     EXPECT_EQ(err.lineno, 2);
     EXPECT_EQ(err.expected, COLON);
     ZvObject_Free(err.text);
+
+    // A file's read that meets the end counts as a line: a block missing
+    // after the last line is expected on the next one, and a one-line file
+    // that stops short is no "unexpected EOF" (that is for strings).
+    fp = std::tmpfile();
+    std::fputs("if x:\n", fp);
+    std::rewind(fp);
+    n = ZvParser_ParseFile(fp, "f.zv", &_ZvParser_Grammar, file_input, nullptr, nullptr, &err);
+    std::fclose(fp);
+    EXPECT_EQ(n, nullptr);
+    EXPECT_EQ(err.error, E_SYNTAX);
+    EXPECT_EQ(err.expected, INDENT);
+    EXPECT_EQ(err.lineno, 2);
+    EXPECT_STREQ(err.text, "");
+    ZvObject_Free(err.text);
 }
 
 TEST_F(Parser, NodeChildGrowth)

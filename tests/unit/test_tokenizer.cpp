@@ -187,7 +187,7 @@ TEST_F(Tokenizer, TripleQuotedStringSpansLinesOfFileInput)
     tok_state *tok = nullptr;
     std::vector<int> t = file_types("x = '''a\nb\nc'''\ny\n", nullptr, &tok);
     EXPECT_EQ(t, (std::vector<int>{NAME, EQUAL, STRING, NEWLINE, NAME, NEWLINE, ENDMARKER}));
-    EXPECT_EQ(tok->lineno, 4);
+    EXPECT_EQ(tok->lineno, 5); // four lines, and the read that met the end counts too
     ZvTokenizer_Free(tok);
 }
 
@@ -349,11 +349,17 @@ TEST_F(Tokenizer, ByteOrderMark)
 
     // An incomplete mark is an invalid token, for strings and files alike.
     for (const char *src : {"\xef\xbbx\n", "\xef", "\xefx"}) {
-        int done;
-        EXPECT_EQ(types(src, &done).back(), ERRORTOKEN);
+        int done, line;
+        tok = ZvTokenizer_FromString(src);
+        ASSERT_NE(tok, nullptr);
+        EXPECT_EQ(drain(tok, &done, &line).back().type, ERRORTOKEN);
+        ZvTokenizer_Free(tok);
         EXPECT_EQ(done, E_TOKEN);
-        EXPECT_EQ(file_types(src, &done).back(), ERRORTOKEN);
+        EXPECT_EQ(line, 1) << "reported on the first line";
+        EXPECT_EQ(file_types(src, &done, &tok).back(), ERRORTOKEN);
         EXPECT_EQ(done, E_TOKEN);
+        EXPECT_EQ(tok->lineno, 1);
+        ZvTokenizer_Free(tok);
     }
     int done;
     EXPECT_EQ(file_types("\xef\xbb\xbfx\n", &done),
@@ -368,14 +374,25 @@ TEST_F(Tokenizer, FileInputEncodings)
     EXPECT_STREQ(tok->encoding, "latin1");
     ZvTokenizer_Free(tok);
 
+    // A decoding failure belongs to the line that was being read: the
+    // offending line, or the declaration naming an unknown encoding.
     int done;
-    t = file_types("# coding: ascii\nx = 1\ns = '\xe9'\n", &done);
+    t = file_types("# coding: ascii\nx = 1\ns = '\xe9'\n", &done, &tok);
     EXPECT_EQ(t.back(), ERRORTOKEN);
     EXPECT_EQ(done, E_DECODE);
+    EXPECT_EQ(tok->lineno, 3);
+    ZvTokenizer_Free(tok);
     EXPECT_TRUE(zv_raised(ZvExc_UnicodeDecodeError));
-
-    t = file_types("\xef\xbb\xbf# coding: latin-1\n", &done);
+    t = file_types("x = 1\n# coding: no-such-codec\ny = 2\n", &done, &tok);
     EXPECT_EQ(done, E_DECODE);
+    EXPECT_EQ(tok->lineno, 2);
+    ZvTokenizer_Free(tok);
+    EXPECT_TRUE(zv_raised(ZvExc_LookupError));
+
+    t = file_types("\xef\xbb\xbf# coding: latin-1\n", &done, &tok);
+    EXPECT_EQ(done, E_DECODE);
+    EXPECT_EQ(tok->lineno, 1);
+    ZvTokenizer_Free(tok);
     EXPECT_TRUE(zv_raised(ZvExc_SyntaxError));
 }
 
@@ -399,6 +416,13 @@ TEST_F(Tokenizer, BadBytesNeverCrash)
     int done;
     std::vector<int> t = file_types(std::string("x\0y\n", 4), &done);
     EXPECT_EQ(t, (std::vector<int>{NAME, OP, NAME, NEWLINE, ENDMARKER}));
+    // Inside a string literal (escaped or not) a NUL makes an invalid token:
+    // the literal's text could not hold it.
+    using namespace std::string_literals;
+    for (const std::string &s : {"x = 'a\0b'\n"s, "x = '''a\\\0'''\n"s, "r\"\0\"\n"s, "'\0'\n"s}) {
+        EXPECT_EQ(file_types(s, &done).back(), ERRORTOKEN);
+        EXPECT_EQ(done, E_TOKEN);
+    }
     // A string stops at its NUL.
     EXPECT_EQ(types(std::string("x\0y", 3)), (std::vector<int>{NAME, ENDMARKER}));
     // Every byte value, alone and after an opening quote (the non-ASCII
