@@ -378,6 +378,17 @@ int ZvDict_SetItem(ZvObject *op, ZvObject *key, ZvObject *value)
     Zv_hash_t hash = key_hash(key);
     if (hash == -1) return -1;
     auto *mp = (ZvDictObject *)op;
+    /* The key itself in its first slot (an attribute or a variable stored
+     * again) takes the new value in place, as insertdict would. */
+    ZvDictEntry *ep = &mp->ma_table[(uint32_t)hash & (uint32_t)mp->ma_mask];
+    if (ep->me_key == key && ep->me_value != nullptr) {
+        ZvObject *old_value = ep->me_value;
+        Zv_INCREF(value);
+        ep->me_value = value;
+        new_tag(mp);
+        Zv_DECREF(old_value);
+        return 0;
+    }
     int32_t n_fill = mp->ma_fill;
     Zv_INCREF(value);
     Zv_INCREF(key);

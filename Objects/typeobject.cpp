@@ -209,6 +209,22 @@ ZvObject *lookup_walk(ZvTypeObject *type, ZvObject *name)
     return nullptr;
 }
 
+/* A lookup the cache could not answer: walked, and remembered in e when
+ * nothing changed during the walk (its lookups can run code). */
+[[gnu::noinline]] ZvObject *lookup_and_remember(AttrCacheEntry &e, ZvTypeObject *type,
+                                                ZvObject *name)
+{
+    uint64_t epoch = _zv_type_epoch;
+    ZvObject *res = lookup_walk(type, name);
+    if (epoch == _zv_type_epoch) {
+        ZvObject *old = e.name;
+        Zv_INCREF(name);
+        e = AttrCacheEntry{type, name, res, epoch};
+        Zv_XDECREF(old); /* an exact string: freeing it runs no code */
+    }
+    return res;
+}
+
 } // namespace
 
 /* Epoch 0 is never current, so the zeroed table holds no answers. */
@@ -240,17 +256,7 @@ ZvObject *_ZvType_LookupRef(ZvTypeObject *type, ZvObject *name)
         Zv_XINCREF(e.value);
         return e.value;
     }
-    /* Remembered only when nothing changed during the walk (its lookups
-     * can run code). */
-    uint64_t epoch = _zv_type_epoch;
-    ZvObject *res = lookup_walk(type, name);
-    if (epoch == _zv_type_epoch) {
-        ZvObject *old = e.name;
-        Zv_INCREF(name);
-        e = AttrCacheEntry{type, name, res, epoch};
-        Zv_XDECREF(old); /* an exact string: freeing it runs no code */
-    }
-    return res;
+    return lookup_and_remember(e, type, name);
 }
 
 ZvObject *_ZvType_Lookup(ZvTypeObject *type, ZvObject *name)
