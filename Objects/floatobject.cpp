@@ -59,7 +59,7 @@ static void free_push(ZvFloatObject *v)
 }
 
 /* Allocates a block and threads its records, the highest index first. */
-static ZvFloatObject *fill_free_list(void)
+[[gnu::noinline]] static ZvFloatObject *fill_free_list(void)
 {
     auto *b = (ZvFloatBlock *)ZvMem_Malloc(sizeof(ZvFloatBlock));
     if (b == nullptr) return (ZvFloatObject *)ZvErr_NoMemory();

@@ -67,7 +67,7 @@ static void free_push(ZvIntObject *v)
 
 /* Allocates a block and threads its records so that the highest index is
  * handed out first. */
-static ZvIntObject *fill_free_list(void)
+[[gnu::noinline]] static ZvIntObject *fill_free_list(void)
 {
     auto *b = (ZvIntBlock *)ZvMem_Malloc(sizeof(ZvIntBlock));
     if (b == nullptr) return (ZvIntObject *)ZvErr_NoMemory();
@@ -100,14 +100,22 @@ static bool is_small(int32_t ival)
     return (uint32_t)ival + NSMALLNEGINTS < (uint32_t)(NSMALLNEGINTS + NSMALLPOSINTS);
 }
 
+/* Before start-up (or after shut-down) the small-int cache fills on demand. */
+[[gnu::noinline]] static ZvObject *small_int_missing(int32_t ival)
+{
+    ZvIntObject *&slot = small_ints[ival + NSMALLNEGINTS];
+    if ((slot = int_alloc(ival)) == nullptr) return nullptr;
+    Zv_INCREF(slot);
+    return (ZvObject *)slot;
+}
+
 ZvObject *ZvInt_FromLong(int32_t ival)
 {
     if (is_small(ival)) {
-        ZvIntObject *&slot = small_ints[ival + NSMALLNEGINTS];
-        /* Before start-up (or after shut-down) the cache fills on demand. */
-        if (slot == nullptr && (slot = int_alloc(ival)) == nullptr) return nullptr;
-        Zv_INCREF(slot);
-        return (ZvObject *)slot;
+        ZvIntObject *v = small_ints[ival + NSMALLNEGINTS];
+        if (v == nullptr) return small_int_missing(ival);
+        Zv_INCREF(v);
+        return (ZvObject *)v;
     }
     return (ZvObject *)int_alloc(ival);
 }
