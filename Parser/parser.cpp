@@ -59,9 +59,8 @@ int push(stack *s, int type, dfa *d, int newstate, int lineno)
     return s_push(s, d, CHILD(n, NCH(n) - 1));
 }
 
-// The label of a token: a keyword label for a NAME spelling a keyword,
-// else the plain label of the token type; -1 if the grammar has neither.
-int classify(grammar *g, int type, const char *str)
+// The first label matching a token, by searching the whole label list.
+int classify_search(const grammar *g, int type, const char *str)
 {
     int n = g->g_ll.ll_nlabels;
     const label *l = g->g_ll.ll_label;
@@ -75,6 +74,53 @@ int classify(grammar *g, int type, const char *str)
     for (int i = 0; i < n; i++)
         if (l[i].lb_type == type && l[i].lb_str == nullptr) return i;
     return -1;
+}
+
+// The same answers for the language's own grammar, whose labels never
+// change, from an index made once per thread: a parse meets thousands of
+// tokens, and the label list is long.
+struct LabelIndex {
+    bool built = false;
+    int by_type[NT_OFFSET];  // the plain label of each token type
+    int keywords[NT_OFFSET]; // the NAME keyword labels, in label order
+    int nkeywords = 0;
+};
+
+const LabelIndex &builtin_index()
+{
+    static thread_local LabelIndex idx;
+    if (idx.built) return idx;
+    const grammar *g = &_ZvParser_Grammar;
+    const label *l = g->g_ll.ll_label;
+    for (int &t : idx.by_type) t = -1;
+    for (int i = 0; i < g->g_ll.ll_nlabels; i++) {
+        int type = l[i].lb_type;
+        if (type < 0 || type >= NT_OFFSET) continue;
+        if (l[i].lb_str == nullptr) {
+            if (idx.by_type[type] < 0) idx.by_type[type] = i;
+        } else if (type == NAME && idx.nkeywords < NT_OFFSET) {
+            idx.keywords[idx.nkeywords++] = i;
+        }
+    }
+    idx.built = true;
+    return idx;
+}
+
+// The label of a token: a keyword label for a NAME spelling a keyword,
+// else the plain label of the token type; -1 if the grammar has neither.
+int classify(grammar *g, int type, const char *str)
+{
+    if (g != &_ZvParser_Grammar || type < 0 || type >= NT_OFFSET)
+        return classify_search(g, type, str);
+    const LabelIndex &idx = builtin_index();
+    const label *l = g->g_ll.ll_label;
+    if (type == NAME && str != nullptr) {
+        for (int k = 0; k < idx.nkeywords; k++) {
+            const char *kw = l[idx.keywords[k]].lb_str;
+            if (kw[0] == str[0] && std::strcmp(kw, str) == 0) return idx.keywords[k];
+        }
+    }
+    return idx.by_type[type];
 }
 
 void trace(const char *fmt, const char *arg)
