@@ -77,19 +77,17 @@ int classify_search(const grammar *g, int type, const char *str)
 }
 
 // The same answers for the language's own grammar, whose labels never
-// change, from an index made once per thread: a parse meets thousands of
-// tokens, and the label list is long.
+// change, from an index made once: a parse meets thousands of tokens, and
+// the label list is long.
 struct LabelIndex {
-    bool built = false;
     int by_type[NT_OFFSET];  // the plain label of each token type
     int keywords[NT_OFFSET]; // the NAME keyword labels, in label order
     int nkeywords = 0;
 };
 
-const LabelIndex &builtin_index()
+LabelIndex make_builtin_index()
 {
-    static thread_local LabelIndex idx;
-    if (idx.built) return idx;
+    LabelIndex idx;
     const grammar *g = &_ZvParser_Grammar;
     const label *l = g->g_ll.ll_label;
     for (int &t : idx.by_type) t = -1;
@@ -102,7 +100,14 @@ const LabelIndex &builtin_index()
             idx.keywords[idx.nkeywords++] = i;
         }
     }
-    idx.built = true;
+    return idx;
+}
+
+// Made by the first parse; the initialisation is safe against parses
+// starting together on several threads.
+const LabelIndex &builtin_index()
+{
+    static const LabelIndex idx = make_builtin_index();
     return idx;
 }
 
