@@ -1,12 +1,12 @@
 /* The `%` operator of byte strings: format % args.
  *
  * One pass over the format copies ordinary text and expands each
- * conversion specification ("%" [(key)] [flags] [width] [.precision]
+ * conversion directive ("%" [(key)] [flags] [width] [.precision]
  * [h|l|L] conversion) into a result string that grows as needed.
  *
  * Arguments come from a tuple (one item per conversion, and a `*` width or
  * precision), from a single non-tuple value (usable exactly once), or, for
- * specifications with a key, from a mapping: the value found under the key
+ * directives with a key, from a mapping: the value found under the key
  * then becomes the single-value source.  Every count is checked: widths and
  * precisions beyond the int range raise ValueError, numbers whose text
  * would not fit the conversion buffer raise OverflowError, and the result
@@ -33,7 +33,7 @@ using zv::Ref;
 
 namespace {
 
-/* Flag bits of a specification. */
+/* Flag bits of a directive. */
 enum : int { F_LJUST = 1, F_SIGN = 2, F_BLANK = 4, F_ALT = 8, F_ZERO = 16 };
 
 /* Numbers and characters are converted into a buffer of this size; a
@@ -359,7 +359,7 @@ ZvObject *ZvString_Format(ZvObject *format, ZvObject *args)
     } else {
         src.single(args);
     }
-    /* A mapping serves keyed specifications; one that is never used is
+    /* A mapping serves keyed directives; one that is never used is
      * accepted like an empty tuple. */
     ZvObject *dict = nullptr;
     if (Zv_TYPE(args)->tp_as_mapping != nullptr && !ZvTuple_Check(args) &&

@@ -386,6 +386,13 @@ inline bool int_fast_cmp_op(int op)
     return (unsigned)op < 32 && ((mask >> op) & 1u) != 0;
 }
 
+/* The truth of a condition: exact ints are true when not zero, with no
+ * call to make; -1 with an error set on failure. */
+inline int condition_truth(ZvObject *w)
+{
+    return ZvInt_CheckExact(w) ? ZvInt_AS_LONG(w) != 0 : ZvObject_IsTrue(w);
+}
+
 } // namespace
 
 extern "C" {
@@ -1348,8 +1355,7 @@ dispatch_opcode:
             JUMPBY(oparg);
             FAST_DISPATCH();
         }
-        /* Exact ints are true when not zero, with no call to make. */
-        err = ZvInt_CheckExact(w) ? ZvInt_AS_LONG(w) != 0 : ZvObject_IsTrue(w);
+        err = condition_truth(w);
         if (err < 0) goto error;
         if (err == 0) JUMPBY(oparg);
         DISPATCH();
@@ -1365,7 +1371,7 @@ dispatch_opcode:
             JUMPBY(oparg);
             FAST_DISPATCH();
         }
-        err = ZvInt_CheckExact(w) ? ZvInt_AS_LONG(w) != 0 : ZvObject_IsTrue(w);
+        err = condition_truth(w);
         if (err < 0) goto error;
         if (err > 0) JUMPBY(oparg);
         DISPATCH();

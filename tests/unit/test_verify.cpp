@@ -69,12 +69,12 @@ TEST(VerifyTest, RefusesBytecodeThatWouldLeaveTheFrame)
     };
     for (const BadCase &c : cases) {
         SCOPED_TRACE(c.what);
-        CodeFields spec;
-        spec.code = c.code;
-        spec.stacksize = c.stacksize;
-        spec.nlocals = c.nlocals;
-        for (int i = 0; i < c.nlocals; i++) spec.varnames.push_back("v");
-        Owned co((ZvObject *)spec.make());
+        CodeFields fields;
+        fields.code = c.code;
+        fields.stacksize = c.stacksize;
+        fields.nlocals = c.nlocals;
+        for (int i = 0; i < c.nlocals; i++) fields.varnames.push_back("v");
+        Owned co((ZvObject *)fields.make());
         ASSERT_NE(co.get(), nullptr) << zv_error_text();
         Owned result(run((ZvCodeObject *)co.get()));
         EXPECT_EQ(result.get(), nullptr);
@@ -92,15 +92,15 @@ TEST(VerifyTest, ForgedContinueIsRefusedWhereARealOneRuns)
     // 18 POP_BLOCK; 19 LOAD_CONST 0; 22 RETURN_VALUE.  END_FINALLY meets
     // the forged status 32 with the target 3 below it and one extra item
     // under that, so the continue would land with depth 1.
-    CodeFields spec;
-    spec.stacksize = 3;
+    CodeFields fields;
+    fields.stacksize = 3;
     Owned three(ZvInt_FromLong(3)), status(ZvInt_FromLong(32));
     std::string forged = op(SETUP_LOOP, 16) + op(LOAD_CONST, 0) + op(LOAD_CONST, 1) +
                          op(LOAD_CONST, 2) + op(END_FINALLY) + op(POP_TOP) + op(POP_TOP) +
                          op(CONTINUE_LOOP, 3) + op(POP_BLOCK) + ret;
-    spec.code = forged;
-    spec.consts = {Zv_None, three.get(), status.get()};
-    Owned bad((ZvObject *)spec.make());
+    fields.code = forged;
+    fields.consts = {Zv_None, three.get(), status.get()};
+    Owned bad((ZvObject *)fields.make());
     ASSERT_NE(bad.get(), nullptr) << zv_error_text();
     Owned result(run((ZvCodeObject *)bad.get()));
     EXPECT_EQ(result.get(), nullptr);
@@ -123,11 +123,11 @@ TEST(VerifyTest, EndFinallyChecksWhatItPops)
     };
     for (auto &c : cases) {
         SCOPED_TRACE(c.what);
-        CodeFields spec;
-        spec.code = op(LOAD_CONST, 1) + op(END_FINALLY) + ret;
-        spec.stacksize = 2;
-        spec.consts = c.consts;
-        Owned co((ZvObject *)spec.make());
+        CodeFields fields;
+        fields.code = op(LOAD_CONST, 1) + op(END_FINALLY) + ret;
+        fields.stacksize = 2;
+        fields.consts = c.consts;
+        Owned co((ZvObject *)fields.make());
         ASSERT_NE(co.get(), nullptr) << zv_error_text();
         Owned result(run((ZvCodeObject *)co.get()));
         EXPECT_EQ(result.get(), nullptr);
